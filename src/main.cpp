@@ -1,0 +1,24 @@
+// pdb_convert: writes the ATOM records of a PDB file, with old-style hydrogen
+// names renamed, to a new file in fixed-column PDB layout.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "atom.h"
+#include "pdb_files.h"
+
+int main(int argc, char* argv[]) {
+  if (argc < 3) {
+    fputs("Program pdb_file outfile\n", stderr);
+    return 1;
+  }
+  std::string pdb_file = argv[1];
+  std::string outfile = argv[2];
+  std::vector<atom> atoms;
+  // The input is read whole and closed before the output is opened, so both
+  // may name the same file.
+  read_protein(pdb_file, atoms);
+  write_pdb(outfile, atoms);
+  return 0;
+}

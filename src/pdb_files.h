@@ -1,0 +1,17 @@
+#ifndef PDB_CONVERT_PDB_FILES_H_
+#define PDB_CONVERT_PDB_FILES_H_
+
+#include <string>
+#include <vector>
+
+#include "atom.h"
+
+// Appends one atom per ATOM or HETATM line of pdb_file to atoms, in file
+// order; on failure prints the message and exits with status 1.
+void read_protein(std::string pdb_file, std::vector<atom>& atoms);
+
+// Writes the ATOM records of atoms to outfile in fixed-column PDB layout; on
+// failure prints the message and exits with status 1.
+void write_pdb(std::string outfile, std::vector<atom>& atoms);
+
+#endif  // PDB_CONVERT_PDB_FILES_H_

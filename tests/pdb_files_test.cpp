@@ -1,0 +1,105 @@
+#include "pdb_files.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+// Writes text to a fresh file in the test's temporary directory.
+static std::string file_with(const std::string& name, const std::string& text) {
+  std::string path = testing::TempDir() + name;
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+TEST(ReadProteinTest, CutsFieldsByColumn) {
+  std::vector<atom> atoms;
+  read_protein(
+      file_with("fields.pdb",
+                "REMARK   1\n"
+                "ATOM  12345 1HD2 ASN B-123    -100.25   2.5e1    3.14159  "
+                "1.00  0.00           H\n"
+                "HETATM   99  1HZ LYS    42 x    1.000   2.000   3.000\r\n"),
+      atoms);
+  ASSERT_EQ(atoms.size(), 2u);
+  const atom& a = atoms[0];
+  EXPECT_EQ(a.serial, 12345);
+  EXPECT_EQ(a.name, "HD21");
+  EXPECT_EQ(a.residue_name, "ASN");
+  EXPECT_EQ(a.chain, "B");
+  EXPECT_EQ(a.residue_number, -123);
+  EXPECT_DOUBLE_EQ(a.coords[0], -100.25);
+  EXPECT_DOUBLE_EQ(a.coords[1], 25.0);
+  EXPECT_DOUBLE_EQ(a.coords[2], 3.141);  // column 54 ends the field
+  EXPECT_EQ(a.record_type, kAtomRecord);
+  // HETATM names pass the renaming table too; column 27 is not read.
+  EXPECT_EQ(atoms[1].name, "HZ1");
+  EXPECT_EQ(atoms[1].chain, "");
+  EXPECT_EQ(atoms[1].residue_number, 42);
+  EXPECT_EQ(atoms[1].record_type, kHetatmRecord);
+}
+
+TEST(ReadProteinTest, AppendsWithoutClearing) {
+  std::vector<atom> atoms;
+  atoms.emplace_back(1, "N", 1, std::array<double, 3>{}, "GLY", "", 1);
+  read_protein(file_with("append.pdb",
+                         "ATOM      2  CA  GLY     1       0.000   0.000   "
+                         "0.000\n"),
+               atoms);
+  ASSERT_EQ(atoms.size(), 2u);
+  EXPECT_EQ(atoms[0].name, "N");
+  EXPECT_EQ(atoms[1].name, "CA");
+}
+
+TEST(ReadProteinTest, AlternateLocationJoinsName) {
+  std::vector<atom> atoms;
+  read_protein(file_with("altloc.pdb",
+                         "ATOM      1  CA AGLY A   1       1.000   2.000\n"
+                         "ATOM      2  HG  SER A   2       1.000   2.000  -3\n"),
+               atoms);
+  ASSERT_EQ(atoms.size(), 2u);
+  EXPECT_EQ(atoms[0].name, "CA A");
+  EXPECT_EQ(atoms[0].coords[2], 0.0);  // a line of 46: z is empty
+  EXPECT_EQ(atoms[1].name, "H");
+  EXPECT_EQ(atoms[1].coords[2], -3.0);
+}
+
+TEST(ReadProteinDeathTest, MissingFile) {
+  std::vector<atom> atoms;
+  EXPECT_EXIT(read_protein(testing::TempDir() + "no/such.pdb", atoms),
+              testing::ExitedWithCode(1), "^No file\n$");
+}
+
+TEST(ReadProteinDeathTest, ShortRecordNamesFileAndLine) {
+  std::vector<atom> atoms;
+  std::string path = file_with("short.pdb",
+                               "HEADER\n"
+                               "ATOM      1  N   GLY A   1       0.000   0.000"
+                               "   0.000\n"
+                               "HETATM    2  O   HOH     1       0.000   0.00\n");
+  EXPECT_EXIT(read_protein(path, atoms), testing::ExitedWithCode(1),
+              "^" + path + ":3: coordinate record shorter than 46 characters\n$");
+}
+
+TEST(ReadProteinDeathTest, DirectoryIsUnreadable) {
+  std::vector<atom> atoms;
+  EXPECT_EXIT(read_protein(testing::TempDir(), atoms),
+              testing::ExitedWithCode(1),
+              "^Could not read " + testing::TempDir() + "\n$");
+}
+
+// Many records, so the first write that fails comes before the close.
+TEST(WritePdbDeathTest, FullDeviceFailsAfterProgressLine) {
+  std::vector<atom> atoms(100000, atom(1, "CA", 1, {1, 2, 3}, "GLY", "A", 1));
+  EXPECT_EXIT(write_pdb("/dev/full", atoms), testing::ExitedWithCode(1),
+              "^Writing data to /dev/full\nCould not write /dev/full\n$");
+}
+
+// The message itself goes to standard output, which the test cannot see; the
+// command-line cases check its bytes.
+TEST(WritePdbDeathTest, UnopenableOutput) {
+  std::vector<atom> atoms;
+  EXPECT_EXIT(write_pdb(testing::TempDir() + "no/such/out.pdb", atoms),
+              testing::ExitedWithCode(1), "^$");
+}

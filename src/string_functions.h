@@ -9,6 +9,10 @@ inline constexpr char kBlankChars[] = " \t\n\r";
 // text without its leading and trailing characters that are in set.
 std::string trimmed(const std::string& text, const char* set);
 
+// The same for the characters from begin up to end, so that a field can be
+// trimmed where it lies in a line, without a copy of its own first.
+std::string trimmed(const char* begin, const char* end, const char* set);
+
 // text without its leading characters that are in set.
 std::string ltrimmed(const std::string& text, const char* set);
 

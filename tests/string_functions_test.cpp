@@ -29,3 +29,9 @@ TEST(TrimmedTest, LeftAndRightTrimOneEnd) {
   EXPECT_EQ(rtrimmed("  N  ", kBlankChars), "  N");
   EXPECT_EQ(trimmed("xxOxx", "x"), "O");
 }
+
+TEST(TrimmedTest, TrimsAFieldWhereItLies) {
+  std::string line = "ATOM      1  CA  GLY A   1";
+  EXPECT_EQ(trimmed(line.data() + 12, line.data() + 17, kBlankChars), "CA");
+  EXPECT_EQ(trimmed(line.data() + 4, line.data() + 6, kBlankChars), "");
+}

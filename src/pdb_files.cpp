@@ -1,13 +1,23 @@
 #include "pdb_files.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <memory>
+#include <new>
+#include <system_error>
 
 #include "string_functions.h"
 
 // Every field the reader takes lies within the first 46 columns, but for z.
 static const std::string::size_type kMinRecordLength = 46;
+static const std::string::size_type kMaxFieldWidth = 8;
+
+// Fewer, larger reads and writes than the streams' own few kilobytes.
+static const std::size_t kStreamBufferSize = 64 * 1024;
 
 // Old-style hydrogen names (digit first) and the names stored in their place.
 static const char* const kHydrogenRenames[][2] = {
@@ -17,49 +27,108 @@ static const char* const kHydrogenRenames[][2] = {
     {"1HH1", "HH11"},  {"2HH1", "HH12"},  {"1HH2", "HH21"},  {"2HH2", "HH22"},
 };
 
-// The characters of line from offset on, at most length of them.
-static std::string column(const std::string& line, std::string::size_type offset,
-                          std::string::size_type length) {
-  if (offset >= line.size()) return std::string();
-  return line.substr(offset, length);
+// Copies the field of line at offset, at most width characters of it, into
+// field as a C string, so that a conversion cannot run on into the next field.
+static void copy_field(const std::string& line, std::string::size_type offset,
+                       std::string::size_type width, char* field) {
+  std::string::size_type n =
+      offset < line.size() ? std::min(width, line.size() - offset) : 0;
+  // Fields are too short for a call to memcpy to pay.
+  for (std::string::size_type i = 0; i < n; ++i) field[i] = line[offset + i];
+  field[n] = '\0';
 }
 
-static std::string hydrogen_renamed(const std::string& name) {
+static int int_field(const std::string& line, std::string::size_type offset,
+                     std::string::size_type width) {
+  char field[kMaxFieldWidth + 1];
+  copy_field(line, offset, width, field);
+  return atoi(field);
+}
+
+static double real_field(const std::string& line,
+                         std::string::size_type offset,
+                         std::string::size_type width) {
+  char field[kMaxFieldWidth + 1];
+  copy_field(line, offset, width, field);
+  return atof(field);
+}
+
+// The blank-trimmed text of line's field at offset, at most width wide.
+static std::string text_field(const std::string& line,
+                              std::string::size_type offset,
+                              std::string::size_type width) {
+  const char* begin = line.data() + std::min(offset, line.size());
+  const char* end = line.data() + std::min(offset + width, line.size());
+  return trimmed(begin, end, kBlankChars);
+}
+
+static void rename_hydrogen(std::string& name) {
+  if (name.empty()) return;
   for (const auto& rename : kHydrogenRenames) {
-    if (name == rename[0]) return rename[1];
+    // Most names differ from a row in their first character: test that first.
+    if (rename[0][0] == name[0] && name == rename[0]) {
+      name = rename[1];
+      return;
+    }
   }
-  return name;
 }
 
 // kAtomRecord or kHetatmRecord for a coordinate line, 0 for any other line.
 static int record_type_of(const std::string& line) {
-  if (line.compare(0, 4, "ATOM") == 0) return kAtomRecord;
-  if (line.compare(0, 6, "HETATM") == 0) return kHetatmRecord;
+  if (line.size() >= 4 && memcmp(line.data(), "ATOM", 4) == 0) {
+    return kAtomRecord;
+  }
+  if (line.size() >= 6 && memcmp(line.data(), "HETATM", 6) == 0) {
+    return kHetatmRecord;
+  }
   return 0;
 }
 
-static atom parsed_atom(const std::string& line, int record_type) {
-  std::array<double, 3> coords = {
-      atof(column(line, 30, 8).c_str()),  // cols 31-38
-      atof(column(line, 38, 8).c_str()),  // cols 39-46
-      atof(column(line, 46, 8).c_str()),  // cols 47-54
-  };
-  return atom(atoi(column(line, 6, 5).c_str()),  // cols 7-11
-              // cols 13-17: the alternate location (col 17) joins the name
-              hydrogen_renamed(trimmed(column(line, 12, 5), kBlankChars)),
-              atoi(column(line, 22, 4).c_str()),  // cols 23-26
-              coords,
-              trimmed(column(line, 17, 3), kBlankChars),  // cols 18-20
-              trimmed(column(line, 21, 1), kBlankChars),  // col 22
-              record_type);
+// Appends the record of a line that is at least kMinRecordLength long.
+static void append_atom(const std::string& line, int record_type,
+                        std::vector<atom>& atoms) {
+  // cols 13-17: the alternate location (col 17) joins the name
+  std::string name = text_field(line, 12, 5);
+  rename_hydrogen(name);
+  atoms.emplace_back(int_field(line, 6, 5),  // cols 7-11
+                     std::move(name),
+                     int_field(line, 22, 4),  // cols 23-26
+                     std::array<double, 3>{
+                         real_field(line, 30, 8),  // cols 31-38
+                         real_field(line, 38, 8),  // cols 39-46
+                         real_field(line, 46, 8),  // cols 47-54, maybe short
+                     },
+                     text_field(line, 17, 3),  // cols 18-20
+                     text_field(line, 21, 1),  // col 22
+                     record_type);
+}
+
+// Room for every record a regular file of this size can hold (each takes at
+// least kMinRecordLength bytes), so that the list never grows by copying. Pages of the reservation that no record reaches are never
+// touched and cost no memory. The reservation is only a hint: where the
+// address space will not hold it, the list grows as it goes.
+static void reserve_for_input(const std::string& pdb_file,
+                              std::vector<atom>& atoms) {
+  std::error_code error;
+  std::uintmax_t size = std::filesystem::file_size(pdb_file, error);
+  if (error) return;
+  try {
+    atoms.reserve(atoms.size() + size / kMinRecordLength + 1);
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
 }
 
 void read_protein(std::string pdb_file, std::vector<atom>& atoms) {
-  std::ifstream in(pdb_file);
+  std::unique_ptr<char[]> buffer(new char[kStreamBufferSize]);
+  std::ifstream in;
+  in.rdbuf()->pubsetbuf(buffer.get(), kStreamBufferSize);
+  in.open(pdb_file);
   if (!in) {
     fputs("No file\n", stderr);
     exit(1);
   }
+  reserve_for_input(pdb_file, atoms);
   std::string line;
   long line_number = 0;
   while (std::getline(in, line)) {
@@ -71,7 +140,7 @@ void read_protein(std::string pdb_file, std::vector<atom>& atoms) {
               pdb_file.c_str(), line_number);
       exit(1);
     }
-    atoms.push_back(parsed_atom(line, record_type));
+    append_atom(line, record_type, atoms);
   }
   // A failed read ends getline as end of file does; only badbit tells them
   // apart, and a truncated input must not pass for a whole one.
@@ -109,6 +178,8 @@ void write_pdb(std::string outfile, std::vector<atom>& atoms) {
     puts("This file could not be opened.\nDying\n");
     exit(1);
   }
+  std::unique_ptr<char[]> buffer(new char[kStreamBufferSize]);
+  setvbuf(out, buffer.get(), _IOFBF, kStreamBufferSize);
   fprintf(stderr, "Writing data to %s\n", outfile.c_str());
   for (const atom& a : atoms) {
     if (a.record_type == kAtomRecord && print_atom(out, a) < 0) {

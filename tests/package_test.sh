@@ -34,10 +34,9 @@ field Package pdb-convert
 field Version "$version"
 field Architecture "$arch"
 field Section science
-# A package without Depends installs anywhere and then fails to run. The C++
-# runtime is linked into the program, so only the C library is needed.
+# A package without Depends installs anywhere and then fails to run.
 depends=$(dpkg-deb --field "$deb" Depends)
-[[ "$depends" == "libc6 ("* ]] || fail "Depends is not libc6 alone: '$depends'"
+[[ ", $depends," == *", libc6 ("* ]] || fail "Depends lacks libc6: '$depends'"
 description=$(dpkg-deb --field "$deb" Description)
 [ "$(wc -l <<< "$description")" -gt 1 ] ||
   fail "Description has no long part: '$description'"

@@ -57,4 +57,6 @@ elif [ -e out.pdb ]; then
   echo "out.pdb was created"
   failed=1
 fi
+# Some inputs are large; a failed run stays for a look.
+[ $failed = 0 ] && cd "$work" && rm -rf run
 exit $failed

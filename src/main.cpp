@@ -2,13 +2,23 @@
 // names renamed, to a new file in fixed-column PDB layout.
 
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "atom.h"
 #include "pdb_files.h"
 
+// The whole input is held in memory, so a large one can exhaust it; that
+// must end the run with a message and status 1, not an uncaught bad_alloc.
+[[noreturn]] static void die_out_of_memory() {
+  fputs("Out of memory\n", stderr);
+  exit(1);
+}
+
 int main(int argc, char* argv[]) {
+  std::set_new_handler(die_out_of_memory);
   if (argc < 3) {
     fputs("Program pdb_file outfile\n", stderr);
     return 1;

@@ -1,6 +1,9 @@
 // pdb_convert: writes the ATOM records of a PDB file, with old-style hydrogen
 // names renamed, to a new file in fixed-column PDB layout.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -17,7 +20,19 @@
   exit(1);
 }
 
+// Run with standard error closed (2>&-), the output file would take
+// descriptor 2 and the progress line would be written into it.
+static void keep_stderr_open() {
+  if (fcntl(2, F_GETFD) != -1) return;
+  int null = open("/dev/null", O_WRONLY);
+  if (null >= 0 && null != 2) {
+    dup2(null, 2);
+    close(null);
+  }
+}
+
 int main(int argc, char* argv[]) {
+  keep_stderr_open();
   std::set_new_handler(die_out_of_memory);
   if (argc < 3) {
     fputs("Program pdb_file outfile\n", stderr);

@@ -1,14 +1,30 @@
 // pdb_convert: writes the ATOM records of a PDB file, with old-style hydrogen
 // names renamed, to a new file in fixed-column PDB layout.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "atom.h"
 #include "pdb_files.h"
 
+// Run with standard error closed (2>&-), the output file would take
+// descriptor 2 and the progress line would be written into it.
+static void keep_stderr_open() {
+  if (fcntl(2, F_GETFD) != -1) return;
+  int null = open("/dev/null", O_WRONLY);
+  if (null >= 0 && null != 2) {
+    dup2(null, 2);
+    close(null);
+  }
+}
+
 int main(int argc, char* argv[]) {
+  keep_stderr_open();
   if (argc < 3) {
     fputs("Program pdb_file outfile\n", stderr);
     return 1;
@@ -17,8 +33,14 @@ int main(int argc, char* argv[]) {
   std::string outfile = argv[2];
   std::vector<atom> atoms;
   // The input is read whole and closed before the output is opened, so both
-  // may name the same file.
-  read_protein(pdb_file, atoms);
-  write_pdb(outfile, atoms);
+  // may name the same file. Held whole, a large input can exhaust memory:
+  // that must end the run with a message and status 1, not abort it.
+  try {
+    read_protein(pdb_file, atoms);
+    write_pdb(outfile, atoms);
+  } catch (const std::bad_alloc&) {
+    fputs("Out of memory\n", stderr);
+    return 1;
+  }
   return 0;
 }

@@ -173,12 +173,14 @@ static int print_atom(FILE* out, const atom& a) {
 }
 
 void write_pdb(std::string outfile, std::vector<atom>& atoms) {
+  // Allocated before the file is opened, so that running out of memory
+  // leaves no file behind, nor a stream with a buffer freed under it.
+  std::unique_ptr<char[]> buffer(new char[kStreamBufferSize]);
   FILE* out = fopen(outfile.c_str(), "w");
   if (out == nullptr) {
     puts("This file could not be opened.\nDying\n");
     exit(1);
   }
-  std::unique_ptr<char[]> buffer(new char[kStreamBufferSize]);
   setvbuf(out, buffer.get(), _IOFBF, kStreamBufferSize);
   fprintf(stderr, "Writing data to %s\n", outfile.c_str());
   for (const atom& a : atoms) {

@@ -7,6 +7,7 @@
 #   before.pdb    copied to out.pdb before the run: an output that exists already
 #   setup.sh      sourced in the run directory before the run, for inputs that
 #                 are made at run time (directories, FIFOs, large files)
+#                 or limits; it may exit 77 to skip a case the build cannot run
 #   args          the arguments, one a line (default: input.pdb, out.pdb)
 #   expected.pdb  what out.pdb must hold afterwards; without it out.pdb must be
 #                 as before.pdb left it, or absent
@@ -57,4 +58,6 @@ elif [ -e out.pdb ]; then
   echo "out.pdb was created"
   failed=1
 fi
+# Some inputs are large; a failed run stays for a look.
+[ $failed = 0 ] && cd "$work" && rm -rf run
 exit $failed

@@ -1,0 +1,94 @@
+#!/bin/bash
+# Converts a generated input of 2 GiB with the release build, checks the
+# output line for line, and prints the peak memory per coordinate record.
+# usage: scripts/large_input.sh [scratch dir]   (default: ${TMPDIR:-/tmp})
+# It needs about 4 GB free there, and GNU time, which it installs as root.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+target_bytes=$((2 * 1024 * 1024 * 1024))
+# The list holds one 144-byte atom per record, reserved once from the input's
+# size, and the benchmark measures about 147 bytes of peak memory per record.
+# A list that grew by doubling would peak at up to three times its size while
+# it moves, and a heap allocation per record would add 32 bytes or more.
+max_bytes_per_record=160
+
+if [ ! -x /usr/bin/time ]; then
+  if [ "$(id -u)" = 0 ]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q time
+  else
+    echo "needs GNU time: apt-get install time" >&2
+    exit 2
+  fi
+fi
+scratch=${1:-${TMPDIR:-/tmp}}
+free_kb=$(df -Pk "$scratch" | awk 'NR == 2 { print $4 }')
+if [ "$free_kb" -lt $((4 * 1024 * 1024)) ]; then
+  echo "needs 4 GB free in $scratch, has $((free_kb / 1024)) MB" >&2
+  exit 2
+fi
+
+cmake --preset release > /dev/null
+cmake --build --preset release > /dev/null
+exe=$PWD/build/release/pdb_convert
+
+work=$(mktemp -d "$scratch/pdb_convert_large.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# One block: 100 residues of ten atoms (renamed hydrogens among them), a
+# water after every tenth residue, remarks and a TER; 80 columns a line.
+awk 'BEGIN {
+  split(" N  | CA | C  | O  | CB | CG |1HD2|2HD2| HG |1HZ ", names, "|")
+  printf "%-80s\n", "REMARK   1 GENERATED INPUT FOR A LARGE CONVERSION"
+  serial = 0
+  for (r = 1; r <= 100; r++) {
+    for (a = 1; a <= 10; a++) {
+      serial++
+      printf "ATOM  %5d %-4s ASN A%4d    %8.3f%8.3f%8.3f  1.00 20.00           C  \n",
+             serial, names[a], r, r * 1.5 - 70, a * 2.25 - 11, (r * a) % 97 - 48.5
+    }
+    if (r % 10 == 0) {
+      serial++
+      printf "HETATM%5d  O   HOH W%4d    %8.3f%8.3f%8.3f  1.00 30.00           O  \n",
+             serial, r, r * 0.5, -r * 0.25, r * 0.125
+    }
+  }
+  printf "%-80s\n", "TER"
+}' > block.pdb
+"$exe" block.pdb block_out.pdb 2> /dev/null
+records_per_block=$(grep -c -E '^(ATOM|HETATM)' block.pdb)
+atoms_per_block=$(grep -c '^ATOM' block.pdb)
+
+# Blocks are repeated in chunks of 64 so that few processes write the file.
+for i in $(seq 64); do cat block.pdb; done > chunk.pdb
+for i in $(seq 64); do cat block_out.pdb; done > chunk_out.pdb
+chunks=$(( (target_bytes + $(stat -c %s chunk.pdb) - 1) / $(stat -c %s chunk.pdb) ))
+for i in $(seq "$chunks"); do cat chunk.pdb; done > input.pdb
+records=$((records_per_block * 64 * chunks))
+atoms=$((atoms_per_block * 64 * chunks))
+
+/usr/bin/time -f '%M %e' -o usage "$exe" input.pdb out.pdb 2> /dev/null
+read -r peak_kb seconds < usage
+lines=$(wc -l < out.pdb)
+if [ "$lines" != "$atoms" ]; then
+  echo "FAIL: $lines output lines for $atoms ATOM records" >&2
+  exit 1
+fi
+if ! for i in $(seq "$chunks"); do cat chunk_out.pdb; done | cmp -s - out.pdb
+then
+  echo "FAIL: the output differs from the block's conversion, repeated" >&2
+  exit 1
+fi
+
+bytes_per_record=$((peak_kb * 1024 / records))
+echo "input: $(stat -c %s input.pdb) bytes, $records coordinate records," \
+     "$atoms ATOM records"
+echo "output: $lines lines, each as the block converts"
+echo "time: $seconds s; peak RSS: $((peak_kb / 1024)) MiB," \
+     "$bytes_per_record bytes per coordinate record" \
+     "(bound $max_bytes_per_record)"
+if [ "$bytes_per_record" -gt "$max_bytes_per_record" ]; then
+  echo "FAIL: peak memory per record above the bound" >&2
+  exit 1
+fi

@@ -25,26 +25,33 @@ static const residue_type kResidues[] = {
     {"CYS", "N CA C O CB SG H HA HB2 HB3 HG"},
     {"VAL", "N CA C O CB CG1 CG2 H HA HB HG11 HG12 HG13 HG21 HG22 HG23"},
     {"THR", "N CA C O CB OG1 CG2 H HA HB HG1 HG21 HG22 HG23"},
-    {"LEU", "N CA C O CB CG CD1 CD2 H HA HB2 HB3 HG HD11 HD12 HD13 HD21 "
-            "HD22 HD23"},
-    {"ILE", "N CA C O CB CG1 CG2 CD1 H HA HB HG12 HG13 HG21 HG22 HG23 HD11 "
-            "HD12 HD13"},
+    {"LEU",
+     "N CA C O CB CG CD1 CD2 H HA HB2 HB3 HG HD11 HD12 HD13 HD21 "
+     "HD22 HD23"},
+    {"ILE",
+     "N CA C O CB CG1 CG2 CD1 H HA HB HG12 HG13 HG21 HG22 HG23 HD11 "
+     "HD12 HD13"},
     {"MET", "N CA C O CB CG SD CE H HA HB2 HB3 HG2 HG3 HE1 HE2 HE3"},
     {"PRO", "N CA C O CB CG CD HA HB2 HB3 HG2 HG3 HD2 HD3"},
-    {"PHE", "N CA C O CB CG CD1 CD2 CE1 CE2 CZ H HA HB2 HB3 HD1 HD2 HE1 HE2 "
-            "HZ"},
-    {"TYR", "N CA C O CB CG CD1 CD2 CE1 CE2 CZ OH H HA HB2 HB3 HD1 HD2 HE1 "
-            "HE2 HH"},
-    {"TRP", "N CA C O CB CG CD1 CD2 NE1 CE2 CE3 CZ2 CZ3 CH2 H HA HB2 HB3 HD1 "
-            "HE1 HE3 HZ2 HZ3 HH2"},
+    {"PHE",
+     "N CA C O CB CG CD1 CD2 CE1 CE2 CZ H HA HB2 HB3 HD1 HD2 HE1 HE2 "
+     "HZ"},
+    {"TYR",
+     "N CA C O CB CG CD1 CD2 CE1 CE2 CZ OH H HA HB2 HB3 HD1 HD2 HE1 "
+     "HE2 HH"},
+    {"TRP",
+     "N CA C O CB CG CD1 CD2 NE1 CE2 CE3 CZ2 CZ3 CH2 H HA HB2 HB3 HD1 "
+     "HE1 HE3 HZ2 HZ3 HH2"},
     {"ASP", "N CA C O CB CG OD1 OD2 H HA HB2 HB3"},
     {"GLU", "N CA C O CB CG CD OE1 OE2 H HA HB2 HB3 HG2 HG3"},
     {"ASN", "N CA C O CB CG OD1 ND2 H HA HB2 HB3 HD21 HD22"},
     {"GLN", "N CA C O CB CG CD OE1 NE2 H HA HB2 HB3 HG2 HG3 HE21 HE22"},
-    {"LYS", "N CA C O CB CG CD CE NZ H HA HB2 HB3 HG2 HG3 HD2 HD3 HE2 HE3 "
-            "HZ1 HZ2 HZ3"},
-    {"ARG", "N CA C O CB CG CD NE CZ NH1 NH2 H HA HB2 HB3 HG2 HG3 HD2 HD3 HE "
-            "HH11 HH12 HH21 HH22"},
+    {"LYS",
+     "N CA C O CB CG CD CE NZ H HA HB2 HB3 HG2 HG3 HD2 HD3 HE2 HE3 "
+     "HZ1 HZ2 HZ3"},
+    {"ARG",
+     "N CA C O CB CG CD NE CZ NH1 NH2 H HA HB2 HB3 HG2 HG3 HD2 HD3 HE "
+     "HH11 HH12 HH21 HH22"},
     {"HIS", "N CA C O CB CG ND1 CD2 CE1 NE2 H HA HB2 HB3 HD1 HD2 HE1 HE2"},
 };
 
@@ -76,9 +83,9 @@ static std::string old_style(const std::string& name) {
 // A four-character name, or one that starts with a digit, starts in column
 // 13; the others start in column 14.
 static std::string name_field(const std::string& name) {
-  std::string field =
-      (name.size() == 4 || (name[0] >= '0' && name[0] <= '9')) ? name
-                                                              : " " + name;
+  std::string field = (name.size() == 4 || (name[0] >= '0' && name[0] <= '9'))
+                          ? name
+                          : " " + name;
   field.resize(4, ' ');
   return field;
 }
@@ -102,10 +109,14 @@ class writer {
     }
     line("AUTHOR    BENCHMARK GENERATOR");
     for (int i = 0; i < 12; ++i) {
-      printf_line("REMARK 500 %3d GENERATED REMARK LINE OF TYPICAL LENGTH "
-                  "FOR A HEADER", i);
+      printf_line(
+          "REMARK 500 %3d GENERATED REMARK LINE OF TYPICAL LENGTH "
+          "FOR A HEADER",
+          i);
     }
-    line("CRYST1    1.000    1.000    1.000  90.00  90.00  90.00 P 1           1");
+    line(
+        "CRYST1    1.000    1.000    1.000  90.00  90.00  90.00 P 1           "
+        "1");
   }
 
   // One model: chains of residues, then a ligand and waters.
@@ -156,10 +167,11 @@ class writer {
     step();
     char element[3] = {name[0] >= '0' && name[0] <= '9' ? name[1] : name[0]};
     bytes_ += fprintf(
-        out_, "%-6s%5d %s%c%3s %c%4d    %8.3f%8.3f%8.3f%6.2f%6.2f          %2s  \n",
+        out_,
+        "%-6s%5d %s%c%3s %c%4d    %8.3f%8.3f%8.3f%6.2f%6.2f          %2s  \n",
         kind, serial_ % 100000, name_field(name).c_str(), altloc, residue,
-        chain, residue_number % 10000, x_, y_, z_,
-        altloc == ' ' ? 1.0 : 0.5, uniform(5, 80), element);
+        chain, residue_number % 10000, x_, y_, z_, altloc == ' ' ? 1.0 : 0.5,
+        uniform(5, 80), element);
     ++serial_;
   }
 
@@ -247,9 +259,10 @@ int main(int argc, char* argv[]) {
       write_file(argv[2] + std::string(name), bytes, sizes());
     }
   } else {
-    fputs("usage: make_pdb file OUT BYTES SEED\n"
-          "       make_pdb set DIR COUNT MIN_BYTES MAX_BYTES SEED\n",
-          stderr);
+    fputs(
+        "usage: make_pdb file OUT BYTES SEED\n"
+        "       make_pdb set DIR COUNT MIN_BYTES MAX_BYTES SEED\n",
+        stderr);
     return 2;
   }
   return 0;

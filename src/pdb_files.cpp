@@ -21,10 +21,10 @@ static const std::size_t kStreamBufferSize = 64 * 1024;
 
 // Old-style hydrogen names (digit first) and the names stored in their place.
 static const char* const kHydrogenRenames[][2] = {
-    {"1H", "H"},       {"2H", "H"},       {"3H", "H"},       {"HE2", "H"},
-    {"HG", "H"},       {"1HZ", "HZ1"},    {"2HZ", "HZ2"},    {"3HZ", "HZ3"},
-    {"1HD2", "HD21"},  {"2HD2", "HD22"},  {"1HE2", "HE21"},  {"2HE2", "HE22"},
-    {"1HH1", "HH11"},  {"2HH1", "HH12"},  {"1HH2", "HH21"},  {"2HH2", "HH22"},
+    {"1H", "H"},      {"2H", "H"},      {"3H", "H"},      {"HE2", "H"},
+    {"HG", "H"},      {"1HZ", "HZ1"},   {"2HZ", "HZ2"},   {"3HZ", "HZ3"},
+    {"1HD2", "HD21"}, {"2HD2", "HD22"}, {"1HE2", "HE21"}, {"2HE2", "HE22"},
+    {"1HH1", "HH11"}, {"2HH1", "HH12"}, {"1HH2", "HH21"}, {"2HH2", "HH22"},
 };
 
 // Copies the field of line at offset, at most width characters of it, into
@@ -45,8 +45,7 @@ static int int_field(const std::string& line, std::string::size_type offset,
   return atoi(field);
 }
 
-static double real_field(const std::string& line,
-                         std::string::size_type offset,
+static double real_field(const std::string& line, std::string::size_type offset,
                          std::string::size_type width) {
   char field[kMaxFieldWidth + 1];
   copy_field(line, offset, width, field);
@@ -90,9 +89,8 @@ static void append_atom(const std::string& line, int record_type,
   // cols 13-17: the alternate location (col 17) joins the name
   std::string name = text_field(line, 12, 5);
   rename_hydrogen(name);
-  atoms.emplace_back(int_field(line, 6, 5),  // cols 7-11
-                     std::move(name),
-                     int_field(line, 22, 4),  // cols 23-26
+  atoms.emplace_back(int_field(line, 6, 5),                    // cols 7-11
+                     std::move(name), int_field(line, 22, 4),  // cols 23-26
                      std::array<double, 3>{
                          real_field(line, 30, 8),  // cols 31-38
                          real_field(line, 38, 8),  // cols 39-46
@@ -104,9 +102,10 @@ static void append_atom(const std::string& line, int record_type,
 }
 
 // Room for every record a regular file of this size can hold (each takes at
-// least kMinRecordLength bytes), so that the list never grows by copying. Pages of the reservation that no record reaches are never
-// touched and cost no memory. The reservation is only a hint: where the
-// address space will not hold it, the list grows as it goes.
+// least kMinRecordLength bytes), so that the list never grows by copying. Pages
+// of the reservation that no record reaches are never touched and cost no
+// memory. The reservation is only a hint: where the address space will not hold
+// it, the list grows as it goes.
 static void reserve_for_input(const std::string& pdb_file,
                               std::vector<atom>& atoms) {
   std::error_code error;
@@ -163,8 +162,8 @@ static int print_atom(FILE* out, const atom& a) {
   if (a.name.size() == 4) {
     return fprintf(out, "ATOM  %5d %-4s %3s %1s%4d    %8.3f%8.3f%8.3f\n",
                    a.serial, a.name.c_str(), a.residue_name.c_str(),
-                   a.chain.c_str(), a.residue_number, a.coords[0],
-                   a.coords[1], a.coords[2]);
+                   a.chain.c_str(), a.residue_number, a.coords[0], a.coords[1],
+                   a.coords[2]);
   }
   return fprintf(out, "ATOM  %5d  %-3s %3s %1s%4d    %8.3f%8.3f%8.3f\n",
                  a.serial, a.name.c_str(), a.residue_name.c_str(),

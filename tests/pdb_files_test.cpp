@@ -54,10 +54,11 @@ TEST(ReadProteinTest, AppendsWithoutClearing) {
 
 TEST(ReadProteinTest, AlternateLocationJoinsName) {
   std::vector<atom> atoms;
-  read_protein(file_with("altloc.pdb",
-                         "ATOM      1  CA AGLY A   1       1.000   2.000\n"
-                         "ATOM      2  HG  SER A   2       1.000   2.000  -3\n"),
-               atoms);
+  read_protein(
+      file_with("altloc.pdb",
+                "ATOM      1  CA AGLY A   1       1.000   2.000\n"
+                "ATOM      2  HG  SER A   2       1.000   2.000  -3\n"),
+      atoms);
   ASSERT_EQ(atoms.size(), 2u);
   EXPECT_EQ(atoms[0].name, "CA A");
   EXPECT_EQ(atoms[0].coords[2], 0.0);  // a line of 46: z is empty
@@ -73,13 +74,15 @@ TEST(ReadProteinDeathTest, MissingFile) {
 
 TEST(ReadProteinDeathTest, ShortRecordNamesFileAndLine) {
   std::vector<atom> atoms;
-  std::string path = file_with("short.pdb",
-                               "HEADER\n"
-                               "ATOM      1  N   GLY A   1       0.000   0.000"
-                               "   0.000\n"
-                               "HETATM    2  O   HOH     1       0.000   0.00\n");
-  EXPECT_EXIT(read_protein(path, atoms), testing::ExitedWithCode(1),
-              "^" + path + ":3: coordinate record shorter than 46 characters\n$");
+  std::string path =
+      file_with("short.pdb",
+                "HEADER\n"
+                "ATOM      1  N   GLY A   1       0.000   0.000"
+                "   0.000\n"
+                "HETATM    2  O   HOH     1       0.000   0.00\n");
+  EXPECT_EXIT(
+      read_protein(path, atoms), testing::ExitedWithCode(1),
+      "^" + path + ":3: coordinate record shorter than 46 characters\n$");
 }
 
 TEST(ReadProteinDeathTest, DirectoryIsUnreadable) {

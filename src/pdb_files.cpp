@@ -86,19 +86,20 @@ static int record_type_of(const std::string& line) {
 // Appends the record of a line that is at least kMinRecordLength long.
 static void append_atom(const std::string& line, int record_type,
                         std::vector<atom>& atoms) {
+  int serial = int_field(line, 6, 5);  // cols 7-11
   // cols 13-17: the alternate location (col 17) joins the name
   std::string name = text_field(line, 12, 5);
   rename_hydrogen(name);
-  atoms.emplace_back(int_field(line, 6, 5),                    // cols 7-11
-                     std::move(name), int_field(line, 22, 4),  // cols 23-26
-                     std::array<double, 3>{
-                         real_field(line, 30, 8),  // cols 31-38
-                         real_field(line, 38, 8),  // cols 39-46
-                         real_field(line, 46, 8),  // cols 47-54, maybe short
-                     },
-                     text_field(line, 17, 3),  // cols 18-20
-                     text_field(line, 21, 1),  // col 22
-                     record_type);
+  std::string residue_name = text_field(line, 17, 3);  // cols 18-20
+  std::string chain = text_field(line, 21, 1);         // col 22
+  int residue_number = int_field(line, 22, 4);         // cols 23-26
+  std::array<double, 3> coords = {
+      real_field(line, 30, 8),  // cols 31-38
+      real_field(line, 38, 8),  // cols 39-46
+      real_field(line, 46, 8),  // cols 47-54, maybe cut short
+  };
+  atoms.emplace_back(serial, std::move(name), residue_number, coords,
+                     std::move(residue_name), std::move(chain), record_type);
 }
 
 // Room for every record a regular file of this size can hold (each takes at

@@ -129,7 +129,7 @@ print_instructions() {
       / [^ ]*:fprintf \[/ { part["fprintf"] = count($1) }
       / [^ ]*:strtod \[/ { part["atof (strtod)"] = count($1) }
       / [^ ]*:strtol \[/ { part["atoi (strtol)"] = count($1) }
-      /[ :]std::getline<char/ && !("getline" in part) { part["getline"] = count($1) }
+      / [^ ]*:getdelim \[/ { part["getline"] = count($1) }
       END {
         printf "\ninstructions per coordinate record (callgrind, %d records, 5 MB):\n", n
         printf "| %-16s | %8s | %6s |\n", "spent in", "per rec", "share"

@@ -1,20 +1,23 @@
 #include "pdb_files.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <new>
-#include <system_error>
+#include <stdexcept>
+#include <string_view>
 
 #include "string_functions.h"
 
 // Every field the reader takes lies within the first 46 columns, but for z.
-static const std::string::size_type kMinRecordLength = 46;
-static const std::string::size_type kMaxFieldWidth = 8;
+static const std::size_t kMinRecordLength = 46;
+static const std::size_t kMaxFieldWidth = 8;
 
 // Fewer, larger reads and writes than the streams' own few kilobytes.
 static const std::size_t kStreamBufferSize = 64 * 1024;
@@ -29,33 +32,32 @@ static const char* const kHydrogenRenames[][2] = {
 
 // Copies the field of line at offset, at most width characters of it, into
 // field as a C string, so that a conversion cannot run on into the next field.
-static void copy_field(const std::string& line, std::string::size_type offset,
-                       std::string::size_type width, char* field) {
-  std::string::size_type n =
+static void copy_field(std::string_view line, std::size_t offset,
+                       std::size_t width, char* field) {
+  std::size_t n =
       offset < line.size() ? std::min(width, line.size() - offset) : 0;
   // Fields are too short for a call to memcpy to pay.
-  for (std::string::size_type i = 0; i < n; ++i) field[i] = line[offset + i];
+  for (std::size_t i = 0; i < n; ++i) field[i] = line[offset + i];
   field[n] = '\0';
 }
 
-static int int_field(const std::string& line, std::string::size_type offset,
-                     std::string::size_type width) {
+static int int_field(std::string_view line, std::size_t offset,
+                     std::size_t width) {
   char field[kMaxFieldWidth + 1];
   copy_field(line, offset, width, field);
   return atoi(field);
 }
 
-static double real_field(const std::string& line, std::string::size_type offset,
-                         std::string::size_type width) {
+static double real_field(std::string_view line, std::size_t offset,
+                         std::size_t width) {
   char field[kMaxFieldWidth + 1];
   copy_field(line, offset, width, field);
   return atof(field);
 }
 
 // The blank-trimmed text of line's field at offset, at most width wide.
-static std::string text_field(const std::string& line,
-                              std::string::size_type offset,
-                              std::string::size_type width) {
+static std::string text_field(std::string_view line, std::size_t offset,
+                              std::size_t width) {
   const char* begin = line.data() + std::min(offset, line.size());
   const char* end = line.data() + std::min(offset + width, line.size());
   return trimmed(begin, end, kBlankChars);
@@ -73,7 +75,7 @@ static void rename_hydrogen(std::string& name) {
 }
 
 // kAtomRecord or kHetatmRecord for a coordinate line, 0 for any other line.
-static int record_type_of(const std::string& line) {
+static int record_type_of(std::string_view line) {
   if (line.size() >= 4 && memcmp(line.data(), "ATOM", 4) == 0) {
     return kAtomRecord;
   }
@@ -84,7 +86,7 @@ static int record_type_of(const std::string& line) {
 }
 
 // Appends the record of a line that is at least kMinRecordLength long.
-static void append_atom(const std::string& line, int record_type,
+static void append_atom(std::string_view line, int record_type,
                         std::vector<atom>& atoms) {
   int serial = int_field(line, 6, 5);  // cols 7-11
   // cols 13-17: the alternate location (col 17) joins the name
@@ -107,47 +109,61 @@ static void append_atom(const std::string& line, int record_type,
 // of the reservation that no record reaches are never touched and cost no
 // memory. The reservation is only a hint: where the address space will not hold
 // it, the list grows as it goes.
-static void reserve_for_input(const std::string& pdb_file,
-                              std::vector<atom>& atoms) {
-  std::error_code error;
-  std::uintmax_t size = std::filesystem::file_size(pdb_file, error);
-  if (error) return;
+static void reserve_for_input(FILE* in, std::vector<atom>& atoms) {
+  struct stat status;
+  if (fstat(fileno(in), &status) != 0 || !S_ISREG(status.st_mode)) return;
   try {
-    atoms.reserve(atoms.size() + size / kMinRecordLength + 1);
+    atoms.reserve(atoms.size() + status.st_size / kMinRecordLength + 1);
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }
 }
 
+// getline stops alike at the end of the input, on a read error and when the
+// line will not fit in memory; only the end may pass, or a truncated input
+// would be converted as a whole one.
+static void check_read_to_end(FILE* in, const std::string& pdb_file) {
+  if (feof(in) && !ferror(in)) return;
+  if (errno == ENOMEM) throw std::bad_alloc();
+  fprintf(stderr, "Could not read %s\n", pdb_file.c_str());
+  exit(1);
+}
+
+// The C library's getline, rather than the C++ streams', because the C++
+// libraries differ in what they report: libc++ ends on a read error as on
+// the end of the file, and libstdc++ reports running out of memory as a read
+// error.
 void read_protein(std::string pdb_file, std::vector<atom>& atoms) {
   std::unique_ptr<char[]> buffer(new char[kStreamBufferSize]);
-  std::ifstream in;
-  in.rdbuf()->pubsetbuf(buffer.get(), kStreamBufferSize);
-  in.open(pdb_file);
-  if (!in) {
+  std::unique_ptr<FILE, int (*)(FILE*)> in(fopen(pdb_file.c_str(), "r"),
+                                           fclose);
+  if (in == nullptr) {
     fputs("No file\n", stderr);
     exit(1);
   }
-  reserve_for_input(pdb_file, atoms);
-  std::string line;
+  setvbuf(in.get(), buffer.get(), _IOFBF, kStreamBufferSize);
+  reserve_for_input(in.get(), atoms);
+  char* line = nullptr;
+  std::size_t capacity = 0;
+  // Frees the line however reading ends, by a return or by an exception.
+  std::unique_ptr<char*, void (*)(char**)> free_line(
+      &line, [](char** p) { free(*p); });
   long line_number = 0;
-  while (std::getline(in, line)) {
+  ssize_t length;
+  while ((length = getline(&line, &capacity, in.get())) != -1) {
     ++line_number;
-    int record_type = record_type_of(line);
+    std::string_view text(line, length);
+    if (text.back() == '\n') text.remove_suffix(1);
+    int record_type = record_type_of(text);
     if (record_type == 0) continue;
-    if (line.size() < kMinRecordLength) {
+    if (text.size() < kMinRecordLength) {
       fprintf(stderr, "%s:%ld: coordinate record shorter than 46 characters\n",
               pdb_file.c_str(), line_number);
       exit(1);
     }
-    append_atom(line, record_type, atoms);
+    append_atom(text, record_type, atoms);
   }
-  // A failed read ends getline as end of file does; only badbit tells them
-  // apart, and a truncated input must not pass for a whole one.
-  if (in.bad()) {
-    fprintf(stderr, "Could not read %s\n", pdb_file.c_str());
-    exit(1);
-  }
+  check_read_to_end(in.get(), pdb_file);
 }
 
 [[noreturn]] static void die_unwritable(const std::string& outfile) {

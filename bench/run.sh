@@ -108,13 +108,37 @@ print_times() {
 
 records() { grep -c -E '^(ATOM|HETATM)' "$1"; }
 
+# peak_kib <input> <form>: peak resident memory of a conversion of input, read
+# from the file or through a pipe, in KiB.
+peak_kib() {
+  if [ "$2" = file ]; then
+    /usr/bin/time -f %M "$exe" "$1" "$data/out/memory.pdb" 2>&1 > /dev/null
+  else
+    /usr/bin/time -f %M "$exe" /dev/stdin "$data/out/memory.pdb" \
+      2>&1 > /dev/null < <(cat "$1")
+  fi | tail -n 1
+}
+
+# A list grown by doubling peaks at twice its size just past a power of two.
 print_memory() {
-  local kib
-  kib=$(/usr/bin/time -f %M "$exe" "$data/large.pdb" "$data/out/large.pdb" \
-    2>&1 > /dev/null | tail -n 1)
-  printf '\npeak resident memory on the large file: %s KiB, %s bytes per coordinate record\n' \
-    "$kib" "$(awk -v k="$kib" -v n="$(records "$data/large.pdb")" \
-      'BEGIN { printf "%.1f", k * 1024 / n }')"
+  local input label n form cells
+  [ -f "$data/pow2.pdb" ] ||
+    grep -E '^(ATOM|HETATM)' "$data/large.pdb" | head -n $((1 << 20 | 1)) \
+      > "$data/pow2.pdb"
+  printf '\npeak resident memory, bytes per coordinate record:\n'
+  printf '| %-34s | %13s | %14s |\n' input "from the file" "through a pipe"
+  printf '|%s|%s|%s|\n' ------------------------------------ --------------- \
+    ----------------
+  for input in large pow2; do
+    n=$(records "$data/$input.pdb")
+    label="$input.pdb, $n records"
+    cells=()
+    for form in file pipe; do
+      cells+=("$(awk -v k="$(peak_kib "$data/$input.pdb" $form)" -v n="$n" \
+        'BEGIN { printf "%.1f", k * 1024 / n }')")
+    done
+    printf '| %-34s | %13s | %14s |\n' "$label" "${cells[@]}"
+  done
 }
 
 # Instruction counts do not depend on the machine's load, as times do.

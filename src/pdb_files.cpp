@@ -1,10 +1,13 @@
 #include "pdb_files.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,16 +107,33 @@ static void append_atom(std::string_view line, int record_type,
                      std::move(residue_name), std::move(chain), record_type);
 }
 
-// Room for every record a regular file of this size can hold (each takes at
-// least kMinRecordLength bytes), so that the list never grows by copying. Pages
-// of the reservation that no record reaches are never touched and cost no
-// memory. The reservation is only a hint: where the address space will not hold
-// it, the list grows as it goes.
+// The most records the list could ever need room for when the input's size is
+// not known (a pipe): as many as physical memory holds, or half of an
+// address-space limit, leaving the other half for everything else.
+static std::uintmax_t records_memory_holds() {
+  std::uintmax_t bytes = std::uintmax_t(sysconf(_SC_PHYS_PAGES)) *
+                         std::uintmax_t(sysconf(_SC_PAGESIZE));
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    bytes = std::min<std::uintmax_t>(bytes, limit.rlim_cur / 2);
+  }
+  return bytes / sizeof(atom);
+}
+
+// Room for every record the input can hold (in a regular file each takes at
+// least kMinRecordLength bytes), so that the list never grows: growing would
+// copy it, and old and new copies together would double the peak. Pages of
+// the reservation that no record reaches are never touched and cost no
+// memory. The reservation is only a hint: where the address space will not
+// hold it, the list grows as it goes.
 static void reserve_for_input(FILE* in, std::vector<atom>& atoms) {
   struct stat status;
-  if (fstat(fileno(in), &status) != 0 || !S_ISREG(status.st_mode)) return;
+  if (fstat(fileno(in), &status) != 0) return;
+  std::uintmax_t records = S_ISREG(status.st_mode)
+                               ? status.st_size / kMinRecordLength + 1
+                               : records_memory_holds();
   try {
-    atoms.reserve(atoms.size() + status.st_size / kMinRecordLength + 1);
+    atoms.reserve(atoms.size() + records);
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }

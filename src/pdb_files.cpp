@@ -107,17 +107,19 @@ static void append_atom(std::string_view line, int record_type,
                      std::move(residue_name), std::move(chain), record_type);
 }
 
-// The most records the list could ever need room for when the input's size is
-// not known (a pipe): as many as physical memory holds, or half of an
-// address-space limit, leaving the other half for everything else.
+// Room for the records when the input's size is not known (a pipe): as many
+// as half of physical memory holds, or half of an address-space limit. A list
+// that outgrows that would swap in any case, and the other half is left for
+// everything else: the kernel refuses a single mapping near the size of
+// memory itself.
 static std::uintmax_t records_memory_holds() {
   std::uintmax_t bytes = std::uintmax_t(sysconf(_SC_PHYS_PAGES)) *
                          std::uintmax_t(sysconf(_SC_PAGESIZE));
   struct rlimit limit;
   if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-    bytes = std::min<std::uintmax_t>(bytes, limit.rlim_cur / 2);
+    bytes = std::min<std::uintmax_t>(bytes, limit.rlim_cur);
   }
-  return bytes / sizeof(atom);
+  return bytes / 2 / sizeof(atom);
 }
 
 // Room for every record the input can hold (in a regular file each takes at

@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "output_file.h"
 #include "string_functions.h"
 
 // Every field the reader takes lies within the first 46 columns, but for z.
@@ -214,7 +215,8 @@ void write_pdb(std::string outfile, std::vector<atom>& atoms) {
   // Allocated before the file is opened, so that running out of memory
   // leaves no file behind, nor a stream with a buffer freed under it.
   std::unique_ptr<char[]> buffer(new char[kStreamBufferSize]);
-  FILE* out = fopen(outfile.c_str(), "w");
+  std::string target;
+  FILE* out = open_output(outfile, target);
   if (out == nullptr) {
     puts("This file could not be opened.\nDying\n");
     exit(1);
@@ -227,5 +229,5 @@ void write_pdb(std::string outfile, std::vector<atom>& atoms) {
     }
   }
   // A full disk often shows only when the last buffer is flushed.
-  if (fclose(out) != 0) die_unwritable(outfile);
+  if (close_output(out, target) != 0) die_unwritable(outfile);
 }

@@ -12,6 +12,10 @@
 #   expected.pdb  what out.pdb must hold afterwards; without it out.pdb must be
 #                 as before.pdb left it, or absent
 #   stdout, stderr, status   the expected streams (default empty) and status (0)
+#   check.sh      sourced in the run directory after the run, for what the files
+#                 above cannot say (a mode, a link); it prints what is wrong and
+#                 returns non-zero
+# Whatever the case, no temporary file may be left in the run directory.
 set -u
 exe=$1 case=$2 work=$3
 
@@ -57,6 +61,14 @@ elif [ -f "$case/before.pdb" ]; then
 elif [ -e out.pdb ]; then
   echo "out.pdb was created"
   failed=1
+fi
+left=$(find . -name '.*.pdb_convert-*')
+if [ -n "$left" ]; then
+  echo "temporary file left behind: $left"
+  failed=1
+fi
+if [ -f "$case/check.sh" ]; then
+  . "$case/check.sh" || failed=1
 fi
 # Some inputs are large; a failed run stays for a look.
 [ $failed = 0 ] && cd "$work" && rm -rf run

@@ -1,0 +1,1 @@
+ln out.pdb other_name.pdb

@@ -1,0 +1,1 @@
+chmod 0604 out.pdb

@@ -12,8 +12,10 @@ file in fixed-column PDB layout.
 
 It is a small filter for scripts, pipelines and batch jobs: two file names,
 no options, one message for each failure and exit status 1 on any of them.")
-set(CPACK_PACKAGE_CONTACT
-    "pdb_convert maintainers <maintainers@users.noreply.c-seed-36e6897c.example>")
+# A packager who builds the package for others puts their own name here.
+set(PDB_CONVERT_MAINTAINER "pdb_convert authors <pdb-convert@example.org>"
+    CACHE STRING "The Debian package's Maintainer: name <address>")
+set(CPACK_PACKAGE_CONTACT "${PDB_CONVERT_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
 
 # Debian package names may not hold an underscore.

@@ -26,4 +26,35 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 # Without dpkg-shlibdeps CPack leaves Depends out, with a message only.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
+# The copyright file, in Debian's machine-readable format, is made from
+# LICENSE, so the licence text lives in one file. Expat is Debian's name for
+# the MIT licence.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
+set_property(DIRECTORY APPEND PROPERTY
+             CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+if(NOT licence MATCHES "\nCopyright \\(c\\) ([^\n]+)\n+(.+[^\n])\n*$")
+  message(FATAL_ERROR "LICENSE has no \"Copyright (c)\" line with text after it")
+endif()
+set(copyright_holders "${CMAKE_MATCH_1}")
+# Continuation lines start with a blank; an empty line is written " .".
+string(REGEX REPLACE "\n\n+" "\n.\n" licence_text "${CMAKE_MATCH_2}")
+string(REPLACE "\n" "\n " licence_text " ${licence_text}")
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/doc/copyright @ONLY CONTENT [[
+Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: @PROJECT_NAME@
+
+Files: *
+Copyright: @copyright_holders@
+License: Expat
+@licence_text@
+]])
+
+gzipped(changelog_gz ${PROJECT_SOURCE_DIR}/cmake/debian_changelog
+        ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+# Debian's name for the package, so that the package has its files where
+# Debian looks for them.
+install(FILES ${PROJECT_BINARY_DIR}/doc/copyright
+              ${PROJECT_BINARY_DIR}/doc/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/pdb-convert)
+
 include(CPack)

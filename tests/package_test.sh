@@ -1,7 +1,7 @@
 #!/bin/bash
-# Builds the Debian package from a build tree, checks its control fields and
-# file list, unpacks it with dpkg -x (no root needed) and converts the
-# shipped example with the unpacked program.
+# Builds the Debian package from a build tree, runs lintian on it, checks its
+# control fields and file list, unpacks it with dpkg -x (no root needed) and
+# converts the shipped example with the unpacked program.
 # usage: package_test.sh <cpack> <build dir> <version> <source dir> <scratch dir>
 set -u
 cpack=$1 build=$2 version=$3 src=$4 work=$5
@@ -23,6 +23,16 @@ fi
 arch=$(dpkg --print-architecture)
 deb=$work/pdb-convert_${version}_$arch.deb
 [ -f "$deb" ] || { ls "$work"; echo "no $deb"; exit 1; }
+
+# No error and no warning from lintian; run as root, it says so on standard
+# error, which is no finding.
+if lintian_out=$(lintian --fail-on error,warning "$deb" 2>&1) &&
+    ! grep -q '^[EW]: ' <<< "$lintian_out"; then
+  :
+else
+  fail "lintian objects:
+$lintian_out"
+fi
 
 # field <name> <expected>
 field() {
@@ -47,17 +57,42 @@ not_root=$(dpkg-deb --contents "$deb" | grep -v ' root/root ')
 root=$work/root
 dpkg -x "$deb" "$root" || exit 1
 files=$(cd "$root" && find . ! -type d | sort)
+doc=$root/usr/share/doc/pdb-convert
 expected_files='./usr/bin/pdb_convert
-./usr/share/man/man1/pdb_convert.1'
+./usr/share/doc/pdb-convert/changelog.gz
+./usr/share/doc/pdb-convert/copyright
+./usr/share/man/man1/pdb_convert.1.gz'
 [ "$files" = "$expected_files" ] || fail "files in the package:
 $files
 expected:
 $expected_files"
 
-cmp "$root/usr/share/man/man1/pdb_convert.1" "$src/man/pdb_convert.1" ||
-  fail "the packaged man page differs from man/pdb_convert.1"
+# gzip -9n: the most compression, and no name or timestamp inside.
+gzip -9n < "$src/man/pdb_convert.1" |
+  cmp - "$root/usr/share/man/man1/pdb_convert.1.gz" ||
+  fail "the packaged man page is not man/pdb_convert.1 after gzip -9n"
+gzip -9n < "$src/cmake/debian_changelog" | cmp - "$doc/changelog.gz" ||
+  fail "the packaged changelog is not cmake/debian_changelog after gzip -9n"
+changelog_version=$(dpkg-parsechangelog -l "$src/cmake/debian_changelog" \
+                      -S Version)
+[ "$changelog_version" = "$version" ] ||
+  fail "the changelog's latest version is $changelog_version, not $version"
 grep -q "^\.TH .* \"pdb_convert $version\" " "$src/man/pdb_convert.1" ||
   fail "the .TH line of man/pdb_convert.1 does not name version $version"
+
+# The copyright file holds LICENSE's copyright line and its text, folded
+# into the License field.
+holders=$(sed -n 's/^Copyright (c) //p' "$src/LICENSE")
+licence_text=$(sed '1,/^Copyright (c) /d' "$src/LICENSE" | sed '/./,$!d')
+folded_text=$(sed -n '/^License: Expat$/,$ { s/^ \.$//p; s/^ //p; }' \
+                "$doc/copyright")
+[ "$(head -n 1 "$doc/copyright")" = \
+  "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] ||
+  fail "the copyright file is not in the machine-readable format"
+grep -qx "Copyright: $holders" "$doc/copyright" ||
+  fail "the copyright file does not name '$holders'"
+[ "$folded_text" = "$licence_text" ] ||
+  fail "the licence text in the copyright file differs from LICENSE's"
 
 out=$work/peptide_converted.pdb
 "$root/usr/bin/pdb_convert" "$src/examples/peptide.pdb" "$out" \

@@ -1,0 +1,236 @@
+#include "numbers.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// The fast paths take only fields of these forms, filling the field, which
+// are common and few enough to be checked one by one against the C library
+// (tests/numbers_check.cpp):
+//   integer:    ' '* [+-]? digit+            or all blanks (0)
+//   coordinate: ' '* [+-]? digit* ('.' digit*)?, with a digit, or all blanks
+// Everything else (other white space, exponents, hex, inf and nan, bytes
+// after the number, a NUL) goes to the C library.
+
+static const std::size_t kMaxFieldWidth = 8;
+static const int kPrintedWidth = 8;  // of "%8.3f"
+
+// Exact in a double, as is every integer below 10^8 (< 2^53).
+static const double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
+static const std::uint32_t kIntegerPowersOfTen[] = {
+    1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+
+// A coordinate field of the fast form: its value is digits / 10^fraction,
+// negated where negative; at most 8 digits, so digits < 10^8.
+struct decimal {
+  bool negative;
+  std::uint32_t digits;  // every digit of the field, the point left out
+  int fraction;          // how many of them follow the point
+};
+
+static bool is_digit(char c) {
+  return static_cast<unsigned char>(c - '0') < 10;
+}
+
+static const char* skip_blanks(const char* p, const char* end) {
+  while (p != end && *p == ' ') ++p;
+  return p;
+}
+
+// The C library's conversions of the field, made a C string first.
+static void copy_field(const char* field, std::size_t n, char* text) {
+  assert(n <= kMaxFieldWidth);
+  std::memcpy(text, field, n);
+  text[n] = '\0';
+}
+
+static bool scan_integer(const char* p, const char* end, int& value) {
+  p = skip_blanks(p, end);
+  value = 0;
+  if (p == end) return true;
+  bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  if (p == end) return false;
+  for (; p != end; ++p) {
+    if (!is_digit(*p)) return false;
+    value = value * 10 + (*p - '0');
+  }
+  if (negative) value = -value;
+  return true;
+}
+
+int read_integer(const char* field, std::size_t n) {
+  int value;
+  if (scan_integer(field, field + n, value)) return value;
+  char text[kMaxFieldWidth + 1];
+  copy_field(field, n, text);
+  return atoi(text);
+}
+
+static bool scan_decimal(const char* p, const char* end, decimal& d) {
+  p = skip_blanks(p, end);
+  d = decimal{false, 0, 0};
+  if (p == end) return true;
+  d.negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  const char* first = p;
+  const char* point = nullptr;
+  for (; p != end; ++p) {
+    if (is_digit(*p)) {
+      d.digits = d.digits * 10 + (*p - '0');
+    } else if (*p == '.' && point == nullptr) {
+      point = p;
+    } else {
+      return false;
+    }
+  }
+  if (point == nullptr) return first != end;
+  d.fraction = static_cast<int>(end - point - 1);
+  return end - first > 1;
+}
+
+// digits and 10^fraction are exact doubles, so their quotient is the
+// correctly rounded value of the decimal, which is what strtod returns.
+double read_coordinate(const char* field, std::size_t n) {
+  decimal d;
+  if (scan_decimal(field, field + n, d)) {
+    double value = d.digits / kPowersOfTen[d.fraction];
+    return d.negative ? -value : value;
+  }
+  char text[kMaxFieldWidth + 1];
+  copy_field(field, n, text);
+  return atof(text);
+}
+
+// The magnitude "%.3f" prints for the double nearest d, in thousandths;
+// false for a tie, which only the double's own bits can settle.
+//
+// printf rounds the double v exactly, and v is within half an ulp of the
+// decimal's value x: |v - x| <= |x| * 2^-53. Rounding x's text gives the
+// same digits unless a halfway point t (an odd multiple of 0.0005) lies
+// between x and v or on v. With at most 3 fraction digits, x is a multiple
+// of 0.001, |x - t| >= 0.0005, and |v - x| < 10^8 * 2^-53 < 2e-8. With f > 3
+// fraction digits, the field also holds a point, so x < 10^(7-f); x and t
+// are both multiples of 10^-f, so unless x is a tie, |x - t| >= 10^-f, while
+// |v - x| < 10^(7-f) * 2^-53 < 10^-f since 10^7 < 2^53. A tie (dropped
+// digits exactly 5, 50, 500 or 5000) may lie either side of v: 1.0005 prints
+// 1.000, 0.0005 prints 0.001, and 0.0625, exact in binary, goes to even.
+static bool in_thousandths(const decimal& d, std::uint64_t& thousandths) {
+  if (d.fraction <= 3) {
+    thousandths = std::uint64_t{d.digits} * kIntegerPowersOfTen[3 - d.fraction];
+    return true;
+  }
+  std::uint32_t dropped_unit = kIntegerPowersOfTen[d.fraction - 3];
+  std::uint32_t dropped = d.digits % dropped_unit;
+  if (2 * dropped == dropped_unit) return false;
+  thousandths = d.digits / dropped_unit + (2 * dropped > dropped_unit);
+  return true;
+}
+
+// "00" to "99": half as many divisions as one digit at a time.
+static const char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536"
+    "37383940414243444546474849505152535455565758596061626364656667686970717273"
+    "7475767778798081828384858687888990919293949596979899";
+
+// Writes value's digits backwards from end, so that no length need be known
+// first; returns where they begin.
+static char* put_digits_before(char* end, std::uint32_t value) {
+  while (value >= 100) {
+    end -= 2;
+    std::memcpy(end, kDigitPairs + 2 * (value % 100), 2);
+    value /= 100;
+  }
+  if (value >= 10) {
+    end -= 2;
+    std::memcpy(end, kDigitPairs + 2 * value, 2);
+  } else {
+    *--end = static_cast<char>('0' + value);
+  }
+  return end;
+}
+
+// Copies the 1 to 16 bytes from begin to end to out by fixed-size copies,
+// which compile to a few moves, where a copy of variable size is a call.
+static char* put_short(char* out, const char* begin, const char* end) {
+  std::size_t length = end - begin;
+  if (length >= 8) {
+    std::memcpy(out, begin, 8);
+    std::memcpy(out + length - 8, end - 8, 8);
+  } else if (length >= 4) {
+    std::memcpy(out, begin, 4);
+    std::memcpy(out + length - 4, end - 4, 4);
+  } else {
+    for (std::size_t i = 0; i < length; ++i) out[i] = begin[i];
+  }
+  return out + length;
+}
+
+static char* put_thousandths(char* out, bool negative,
+                             std::uint64_t thousandths) {
+  // At most "-9999999.000" or "99999999.000", right-aligned in eight.
+  char text[16];
+  char* end = text + sizeof text;
+  std::memset(end - kPrintedWidth, ' ', kPrintedWidth);
+  unsigned fraction = static_cast<unsigned>(thousandths % 1000);
+  end[-1] = static_cast<char>('0' + fraction % 10);
+  end[-2] = static_cast<char>('0' + fraction / 10 % 10);
+  end[-3] = static_cast<char>('0' + fraction / 100);
+  end[-4] = '.';
+  char* p = put_digits_before(end - 4,
+                              static_cast<std::uint32_t>(thousandths / 1000));
+  if (negative) *--p = '-';
+  return put_short(out, std::min(p, end - kPrintedWidth), end);
+}
+
+// Whether the field is what "%8.3f" prints for its own value, as it is in
+// most files: eight bytes, blanks, an optional '-', an integer part without
+// leading zeros, '.' and three decimals. Its bytes are then its output (see
+// in_thousandths for why three decimals print as they stand).
+static bool is_printed_form(const char* field, std::size_t n) {
+  if (n != kPrintedWidth || field[4] != '.' || !is_digit(field[3]) ||
+      !is_digit(field[5]) || !is_digit(field[6]) || !is_digit(field[7])) {
+    return false;
+  }
+  int first = 3;  // of the integer part
+  while (first > 0 && is_digit(field[first - 1])) --first;
+  if (field[first] == '0' && first != 3) return false;
+  int i = first;
+  if (i > 0 && field[i - 1] == '-') --i;
+  while (i > 0 && field[i - 1] == ' ') --i;
+  return i == 0;
+}
+
+char* put_coordinate(char* out, const char* field, std::size_t n) {
+  if (is_printed_form(field, n)) {
+    std::memcpy(out, field, kPrintedWidth);
+    return out + kPrintedWidth;
+  }
+  decimal d;
+  std::uint64_t thousandths;
+  if (scan_decimal(field, field + n, d) && in_thousandths(d, thousandths)) {
+    return put_thousandths(out, d.negative, thousandths);
+  }
+  char text[kMaxFieldWidth + 1];
+  copy_field(field, n, text);
+  char printed[kMaxCoordinateText + 1];
+  int length = snprintf(printed, sizeof printed, "%8.3f", atof(text));
+  std::memcpy(out, printed, length);
+  return out + length;
+}
+
+char* put_integer(char* out, int value, int width) {
+  // "-2147483648", the longest, or blanks to the widest width, 8.
+  char text[16];
+  char* end = text + sizeof text;
+  std::memset(end - 8, ' ', 8);
+  // The magnitude as unsigned, where INT_MIN's fits.
+  std::uint32_t magnitude = static_cast<std::uint32_t>(value);
+  if (value < 0) magnitude = 0u - magnitude;
+  char* p = put_digits_before(end, magnitude);
+  if (value < 0) *--p = '-';
+  return put_short(out, std::min(p, end - width), end);
+}

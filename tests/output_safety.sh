@@ -241,6 +241,12 @@ descriptors() {
   { echo earlier; echo before; echo "Writing data to /dev/stderr"; cat a.out
     echo after; } | cmp -s - log ||
     fail "2>> log does not hold the earlier lines, the conversion and the later line"
+  # A descriptor open only for reading is not written through: the file it
+  # is open on is converted in place.
+  cp a.pdb x.pdb
+  "$exe" /dev/stdin /dev/fd/0 < x.pdb 2> /dev/null ||
+    fail "/dev/fd/0 open for reading: the run failed"
+  cmp -s x.pdb a.out || fail "/dev/fd/0 open for reading: x.pdb was not converted"
 }
 
 attributes() {
@@ -338,6 +344,15 @@ paths() {
     [ -z "$(find . -name '.*.pdb_convert-*')" ] || echo "deep working directory: temporary left"
   ) > deep.log
   [ ! -s deep.log ] || fail "$(< deep.log)"
+
+  # A path longer than PATH_MAX, given whole.
+  local deep=$level
+  for ((i = 1; i < 22; ++i)); do deep+=/$level; done
+  "$exe" in.pdb "$deep/out.pdb" > /dev/null 2>&1 ||
+    fail "path longer than PATH_MAX: the run failed"
+  (cd "$deep" 2> /dev/null || for ((i = 0; i < 22; ++i)); do cd "$level"; done
+   cmp -s out.pdb "$top/converted.pdb") ||
+    fail "path longer than PATH_MAX: the output is not the conversion"
 
   # A new file whose relative path is just short of PATH_MAX: a temporary
   # named after its whole path would be too long.

@@ -224,6 +224,17 @@ permissions() {
   cmp -s locked/writable.pdb converted.pdb ||
     fail "locked directory: the file was not converted"
   chmod 755 locked
+
+  # Another user's file that may be written: a new file could not take its
+  # owner, so it is written in place and stays theirs.
+  if [ ${#as[@]} != 0 ]; then
+    cp in.pdb open/roots.pdb && chmod 666 open/roots.pdb
+    "${as[@]}" "$exe" in.pdb open/roots.pdb 2> err
+    expect "another user's file" 0 "Writing data to open/roots.pdb" $?
+    cmp -s open/roots.pdb converted.pdb || fail "another user's file: not converted"
+    [ "$(stat -c %u open/roots.pdb)" = 0 ] ||
+      fail "another user's file: now owned by $(stat -c %u open/roots.pdb)"
+  fi
 }
 
 descriptors() {
@@ -392,6 +403,15 @@ changed() {
   [ -L out.pdb ] || fail "output made a link: the link was replaced"
   [ "$(< elsewhere/victim.pdb)" = victim ] ||
     fail "output made a link: the file it points to was written"
+
+  # A dangling link to another directory: no file made there, nor here.
+  rm out.pdb && echo earlier > out.pdb
+  start_held out.pdb
+  ln -sf elsewhere/new.pdb out.pdb
+  release_held
+  [ "$status" = 1 ] || fail "output made a dangling link: status $status, expected 1"
+  [ ! -e elsewhere/new.pdb ] && [ ! -e new.pdb ] ||
+    fail "output made a dangling link: a new.pdb was made"
   unchanged in.pdb in.pdb
 }
 

@@ -113,34 +113,6 @@ static void remove_temporary_and_reraise(int signal_number) {
   raise(signal_number);
 }
 
-// Only over the default action: a signal the caller chose to ignore stays
-// ignored, and a handler already there (a sanitizer's) is kept.
-static void install_over_default(int signal_number,
-                                 const struct sigaction& action) {
-  struct sigaction previous;
-  if (sigaction(signal_number, nullptr, &previous) == 0 &&
-      (previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler == SIG_DFL) {
-    sigaction(signal_number, &action, nullptr);
-  }
-}
-
-static bool install_cleanup() {
-  atexit(remove_temporary);
-  struct sigaction action;
-  memset(&action, 0, sizeof action);
-  action.sa_handler = remove_temporary_and_reraise;
-  action.sa_flags = SA_RESETHAND;
-  sigfillset(&action.sa_mask);
-  for (int signal_number : kEndingSignals) {
-    install_over_default(signal_number, action);
-  }
-  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX;
-       ++signal_number) {
-    install_over_default(signal_number, action);
-  }
-  return true;
-}
-
 // Holds off every signal while the new file's name and its existence may
 // disagree, so that the handler never removes a file that is not ours.
 static sigset_t block_signals() {
@@ -154,6 +126,40 @@ static void restore_signals(const sigset_t& previous) {
   int error = errno;
   sigprocmask(SIG_SETMASK, &previous, nullptr);
   errno = error;
+}
+
+// Only over the default action: a signal the caller chose to ignore stays
+// ignored, and a handler already there (a sanitizer's) is kept. One call
+// swaps the handler in; a second, rarely needed, puts back what was there.
+static void install_over_default(int signal_number,
+                                 const struct sigaction& action) {
+  struct sigaction previous;
+  if (sigaction(signal_number, &action, &previous) == 0 &&
+      ((previous.sa_flags & SA_SIGINFO) != 0 ||
+       previous.sa_handler != SIG_DFL)) {
+    sigaction(signal_number, &previous, nullptr);
+  }
+}
+
+static bool install_cleanup() {
+  atexit(remove_temporary);
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = remove_temporary_and_reraise;
+  action.sa_flags = SA_RESETHAND;
+  sigfillset(&action.sa_mask);
+  // Held off, so that no signal meets the handler before the caller's
+  // action is put back.
+  sigset_t previous = block_signals();
+  for (int signal_number : kEndingSignals) {
+    install_over_default(signal_number, action);
+  }
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX;
+       ++signal_number) {
+    install_over_default(signal_number, action);
+  }
+  restore_signals(previous);
+  return true;
 }
 
 static void close_descriptor(int& fd) {

@@ -8,6 +8,16 @@
 #   permissions  a file that may not be written, in a directory where files
 #                may be created, and the other way round (run as nobody when
 #                root; skips with 77 where that cannot be done)
+#   descriptors  conversions appended through /dev/fd/3, /proc/self/fd/3 and
+#                /dev/stderr
+#   attributes   a replaced file keeps its ACL and user attributes; a new one
+#                gets the ACL the shell's > gives (needs setfacl, setfattr and
+#                a file system that holds them; skips with 77)
+#   bind_mount   an output that is a mount point is written (needs mount;
+#                skips with 77)
+#   paths        a dangling link, a working directory deeper than PATH_MAX
+#                and a relative name just short of it, under a file-size limit
+#   changed      the output is replaced while the run writes it
 set -u
 exe=$1 work=$2 scenario=$3
 
@@ -95,14 +105,15 @@ full_disk() {
   cmp -s in.no_inode short.pdb || fail "no inode left: the input lost its bytes"
 }
 
-# A full pipe on standard error holds the program at its progress line, just
-# after it has opened its output and before it writes a record.
+# start_held [outfile]: a full pipe on standard error holds the program,
+# converting in.pdb to outfile (in.pdb itself by default), at its progress
+# line, just after it has opened its output and before it writes a record.
 start_held() {
   rm -f held
   mkfifo held
   exec 3<> held
   dd if=/dev/zero of=held bs=4096 oflag=nonblock status=none 2> /dev/null
-  "$exe" in.pdb in.pdb 2>&3 &
+  "$exe" in.pdb "${1:-in.pdb}" 2>&3 &
   pid=$!
   local tries
   for ((tries = 0; tries < 1000; ++tries)); do
@@ -114,11 +125,21 @@ start_held() {
   exit 1
 }
 
+# release_held: lets the held program go on; its status is in status.
+release_held() {
+  cat <&3 > /dev/null &
+  wait "$pid"
+  status=$?
+  kill $!
+  exec 3>&-
+}
+
 signals() {
   records 2000 in.pdb
   cp in.pdb before.pdb
   local signal number status
-  for signal in TERM HUP; do
+  # Batch schedulers send USR1 and XCPU; real-time signals end a process too.
+  for signal in TERM HUP USR1 XCPU RTMIN+2; do
     start_held
     kill -s "$signal" "$pid"
     wait "$pid" 2> /dev/null
@@ -136,11 +157,7 @@ signals() {
   trap - HUP
   kill -s HUP "$pid"
   sleep 0.1
-  cat <&3 > /dev/null &
-  wait "$pid"
-  status=$?
-  kill $!
-  exec 3>&-
+  release_held
   [ "$status" = 0 ] || fail "ignored SIGHUP: status $status, expected 0"
   "$exe" before.pdb converted.pdb 2> /dev/null
   cmp -s in.pdb converted.pdb || fail "ignored SIGHUP: in.pdb not converted"
@@ -207,6 +224,195 @@ permissions() {
   cmp -s locked/writable.pdb converted.pdb ||
     fail "locked directory: the file was not converted"
   chmod 755 locked
+
+  # Another user's file that may be written: a new file could not take its
+  # owner, so it is written in place and stays theirs.
+  if [ ${#as[@]} != 0 ]; then
+    cp in.pdb open/roots.pdb && chmod 666 open/roots.pdb
+    "${as[@]}" "$exe" in.pdb open/roots.pdb 2> err
+    expect "another user's file" 0 "Writing data to open/roots.pdb" $?
+    cmp -s open/roots.pdb converted.pdb || fail "another user's file: not converted"
+    [ "$(stat -c %u open/roots.pdb)" = 0 ] ||
+      fail "another user's file: now owned by $(stat -c %u open/roots.pdb)"
+  fi
+}
+
+descriptors() {
+  records 3 a.pdb
+  records 5 b.pdb
+  "$exe" a.pdb a.out 2> /dev/null && "$exe" b.pdb b.out 2> /dev/null || exit 2
+  echo earlier > all.pdb
+  { "$exe" a.pdb /dev/fd/3 && "$exe" b.pdb /proc/self/fd/3 &&
+      "$exe" a.pdb /dev/fd/3; } 2> /dev/null 3>> all.pdb
+  [ $? = 0 ] || fail "/dev/fd/3: a run failed"
+  { echo earlier; cat a.out b.out a.out; } | cmp -s - all.pdb ||
+    fail "3>> all.pdb does not hold the earlier line and three conversions"
+  echo earlier > log
+  { echo before >&2; "$exe" a.pdb /dev/stderr; echo after >&2; } 2>> log
+  { echo earlier; echo before; echo "Writing data to /dev/stderr"; cat a.out
+    echo after; } | cmp -s - log ||
+    fail "2>> log does not hold the earlier lines, the conversion and the later line"
+  # A descriptor open only for reading is not written through: the file it
+  # is open on is converted in place.
+  cp a.pdb x.pdb
+  "$exe" /dev/stdin /dev/fd/0 < x.pdb 2> /dev/null ||
+    fail "/dev/fd/0 open for reading: the run failed"
+  cmp -s x.pdb a.out || fail "/dev/fd/0 open for reading: x.pdb was not converted"
+}
+
+attributes() {
+  if ! command -v setfacl > /dev/null || ! command -v setfattr > /dev/null; then
+    echo "no setfacl or setfattr: skipped"
+    exit 77
+  fi
+  records 3 in.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  cp in.pdb out.pdb
+  # Group r-- under a mask of rw-: a mode copied from the mask alone would
+  # let the group write.
+  chmod 640 out.pdb
+  if ! setfacl -m u:nobody:rw out.pdb 2> /dev/null ||
+     ! setfattr -n user.origin -v lab out.pdb 2> /dev/null; then
+    echo "no ACLs or user attributes on this file system: skipped"
+    exit 77
+  fi
+  getfacl -c out.pdb > acl.before 2> /dev/null
+  "$exe" in.pdb out.pdb 2> /dev/null || fail "ACL: the run failed"
+  cmp -s converted.pdb out.pdb || fail "ACL: out.pdb was not converted"
+  getfacl -c out.pdb 2> /dev/null | cmp -s acl.before - ||
+    fail "ACL: $(getfacl -c out.pdb | tr '\n' ' ') is not $(tr '\n' ' ' < acl.before)"
+  [ "$(getfattr --only-values -n user.origin out.pdb 2> /dev/null)" = lab ] ||
+    fail "the user.origin attribute was lost"
+
+  # The directory's default ACL, not the umask, sets a new file's mask; a
+  # replaced file without an ACL takes none from it.
+  mkdir shared
+  setfacl -d -m u:nobody:rw,m::rw shared
+  cp in.pdb plain.pdb && mv plain.pdb shared/
+  : > shared/by_shell.pdb
+  (umask 077 && "$exe" in.pdb shared/new.pdb 2> /dev/null && umask 022 &&
+     "$exe" in.pdb shared/plain.pdb 2> /dev/null) || fail "default ACL: a run failed"
+  [ "$(getfacl -c shared/new.pdb)" = "$(getfacl -c shared/by_shell.pdb)" ] ||
+    fail "default ACL: new.pdb has $(getfacl -c shared/new.pdb | tr '\n' ' ')"
+  [ -z "$(getfacl -s shared/plain.pdb)" ] ||
+    fail "default ACL: plain.pdb took an ACL: $(getfacl -c shared/plain.pdb | tr '\n' ' ')"
+}
+
+bind_mount() {
+  records 3 in.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  echo mounted > source.pdb
+  echo hidden > target.pdb
+  local unshare=(unshare --mount)
+  [ "$(id -u)" = 0 ] || unshare+=(--map-root-user)
+  if ! "${unshare[@]}" true 2> /dev/null; then
+    echo "cannot make a mount namespace here: skipped"
+    exit 77
+  fi
+  # Renaming over a mount point is refused: the result is copied over it.
+  "${unshare[@]}" bash -c '
+    mount --bind source.pdb target.pdb 2> /dev/null || exit 77
+    "$0" in.pdb target.pdb 2> err
+    echo $? > status' "$exe"
+  case $? in
+    0) ;;
+    77) echo "cannot bind-mount a file here: skipped"; exit 77 ;;
+    *) fail "the run in the mount namespace failed" ;;
+  esac
+  expect "bind-mounted output" 0 "Writing data to target.pdb" "$(< status)"
+  cmp -s source.pdb converted.pdb ||
+    fail "bind-mounted output: the mounted file was not converted"
+  unchanged target.pdb target.pdb
+}
+
+paths() {
+  records 2000 in.pdb
+  cp in.pdb before.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  # The converted records run past 8 KiB.
+  local limit=8
+
+  # A dangling link: the new file is made where the link points, so a failed
+  # run leaves no part of it there.
+  mkdir real
+  ln -s real/target.pdb link.pdb
+  (ulimit -S -f $limit && "$exe" in.pdb link.pdb 2> err)
+  expect "dangling link" 1 $'Writing data to link.pdb\nCould not write link.pdb' $?
+  [ ! -e real/target.pdb ] || fail "dangling link: a partial target was left"
+  unchanged in.pdb before.pdb
+  "$exe" in.pdb link.pdb 2> /dev/null
+  [ -L link.pdb ] && cmp -s real/target.pdb converted.pdb ||
+    fail "dangling link: the file it points to was not created, or the link replaced"
+
+  # A working directory whose path is longer than PATH_MAX.
+  local top=$PWD level=$(printf '%0200d' 0) i
+  (
+    for ((i = 0; i < 22; ++i)); do mkdir "$level" && cd "$level" || exit 2; done
+    cp "$top/in.pdb" in.pdb
+    (ulimit -S -f $limit && "$exe" in.pdb in.pdb 2> /dev/null)
+    [ $? = 1 ] || echo "deep working directory: status $?, expected 1"
+    cmp -s in.pdb "$top/before.pdb" || echo "deep working directory: the input lost its bytes"
+    [ -z "$(find . -name '.*.pdb_convert-*')" ] || echo "deep working directory: temporary left"
+  ) > deep.log
+  [ ! -s deep.log ] || fail "$(< deep.log)"
+
+  # A path longer than PATH_MAX, given whole.
+  local deep=$level
+  for ((i = 1; i < 22; ++i)); do deep+=/$level; done
+  "$exe" in.pdb "$deep/out.pdb" > /dev/null 2>&1 ||
+    fail "path longer than PATH_MAX: the run failed"
+  (cd "$deep" 2> /dev/null || for ((i = 0; i < 22; ++i)); do cd "$level"; done
+   cmp -s out.pdb "$top/converted.pdb") ||
+    fail "path longer than PATH_MAX: the output is not the conversion"
+
+  # A new file whose relative path is just short of PATH_MAX: a temporary
+  # named after its whole path would be too long.
+  local long=long
+  for ((i = 0; i < 20; ++i)); do long+=/$level; done
+  mkdir -p "$long" || exit 2
+  long+=/$(printf '%0*d' $((4090 - ${#long})) 0).pdb
+  (ulimit -S -f $limit && "$exe" in.pdb "$long" 2> /dev/null)
+  [ $? = 1 ] || fail "long name: status $?, expected 1"
+  [ ! -e "$long" ] || fail "long name: a partial output was left"
+  unchanged in.pdb before.pdb
+}
+
+# What the run examined when it opened its output may be gone when it
+# renames its result: the rename goes only over a file looked at again.
+changed() {
+  records 2000 in.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+
+  # Another file put in the output's place: replaced, its mode kept.
+  echo earlier > out.pdb
+  start_held out.pdb
+  echo other > other.pdb && chmod 600 other.pdb && mv other.pdb out.pdb
+  release_held
+  [ "$status" = 0 ] || fail "replaced output: status $status, expected 0"
+  cmp -s out.pdb converted.pdb || fail "replaced output: it was not converted"
+  [ "$(stat -c %a out.pdb)" = 600 ] ||
+    fail "replaced output: mode $(stat -c %a out.pdb), expected 600"
+
+  # A link to a file in another directory: neither it nor the link replaced.
+  mkdir elsewhere
+  echo victim > elsewhere/victim.pdb
+  start_held out.pdb
+  ln -sf elsewhere/victim.pdb out.pdb
+  release_held
+  [ "$status" = 1 ] || fail "output made a link: status $status, expected 1"
+  [ -L out.pdb ] || fail "output made a link: the link was replaced"
+  [ "$(< elsewhere/victim.pdb)" = victim ] ||
+    fail "output made a link: the file it points to was written"
+
+  # A dangling link to another directory: no file made there, nor here.
+  rm out.pdb && echo earlier > out.pdb
+  start_held out.pdb
+  ln -sf elsewhere/new.pdb out.pdb
+  release_held
+  [ "$status" = 1 ] || fail "output made a dangling link: status $status, expected 1"
+  [ ! -e elsewhere/new.pdb ] && [ ! -e new.pdb ] ||
+    fail "output made a dangling link: a new.pdb was made"
+  unchanged in.pdb in.pdb
 }
 
 "$scenario"

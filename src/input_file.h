@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-struct input_file;  // opaque, like FILE: an open input and what is buffered of
-                    // it
+// Opaque, like FILE: an open input and what is buffered of it.
+struct input_file;
 
 // Opens pdb_file for reading and recognises what it holds. Where it cannot be
 // opened, prints "No file" and a line feed on stderr and exits 1 (as today);

@@ -38,13 +38,11 @@ struct input_file {
   int fd = -1;
   bool eof = false;     // read has returned the end of the file, or failed
   bool failed = false;  // reading failed, or the compressed data is damaged
-  // The text: [begin, end) is read and not yet returned, and its first
-  // scanned bytes hold no line feed.
+  // The text: [begin, end) is read and not yet returned.
   char* text = nullptr;
   std::size_t capacity = 0;
   std::size_t begin = 0;
   std::size_t end = 0;
-  std::size_t scanned = 0;
   bool done = false;  // no more text will come
   // A gzip input is read into raw and inflated into text.
   bool gzip = false;
@@ -240,25 +238,38 @@ static bool last_line(input_file* in, std::string_view& line) {
   }
   line = buffered(in);
   in->begin = in->end;
-  in->scanned = 0;
   return true;
 }
 
-bool read_line(input_file* in, std::string_view& line) {
-  for (;;) {
+// read_line for a line that the buffer does not hold whole. What is searched
+// once is not searched again, so a long line costs time in its length, not
+// in its square, however few bytes each read brings. Kept out of read_line,
+// whose every call would otherwise save and restore the registers this needs.
+[[gnu::noinline]] static bool read_straddling_line(input_file* in,
+                                                   std::string_view& line) {
+  std::size_t scanned = in->end - in->begin;
+  while (fill(in)) {
     char* start = in->text + in->begin;
     std::size_t size = in->end - in->begin;
-    char* feed = static_cast<char*>(
-        memchr(start + in->scanned, '\n', size - in->scanned));
+    char* feed =
+        static_cast<char*>(memchr(start + scanned, '\n', size - scanned));
     if (feed != nullptr) {
       line = std::string_view(start, feed - start);
       in->begin += feed - start + 1;
-      in->scanned = 0;
       return true;
     }
-    in->scanned = size;
-    if (!fill(in)) return last_line(in, line);
+    scanned = size;
   }
+  return last_line(in, line);
+}
+
+bool read_line(input_file* in, std::string_view& line) {
+  char* start = in->text + in->begin;
+  char* feed = static_cast<char*>(memchr(start, '\n', in->end - in->begin));
+  if (feed == nullptr) return read_straddling_line(in, line);
+  line = std::string_view(start, feed - start);
+  in->begin += feed - start + 1;
+  return true;
 }
 
 void close_input(input_file* in) { delete in; }

@@ -1,8 +1,8 @@
 #include "input_file.h"
 
 #include <fcntl.h>
+#include <isa-l/igzip_lib.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -28,7 +28,6 @@ static const std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 struct input_file {
   ~input_file() {
-    if (gzip) inflateEnd(&stream);
     free(raw);
     free(text);
     if (fd >= 0) close(fd);
@@ -44,11 +43,9 @@ struct input_file {
   std::size_t begin = 0;
   std::size_t end = 0;
   bool done = false;  // no more text will come
-  // A gzip input is read into raw and inflated into text.
-  bool gzip = false;
+  // A gzip input is read into raw and inflated into text through stream.
   char* raw = nullptr;
-  z_stream stream{};
-  bool member_ended = false;
+  std::unique_ptr<inflate_state> stream;
 };
 
 static char* allocate(std::size_t size) {
@@ -100,34 +97,28 @@ static void make_room(input_file* in) {
 // Inflates into the room after the text until some text comes out or there
 // is no more. Members that follow one another make one text, as gzip -d
 // reads them; the input must end where a member does, and anything else is
-// damage.
+// damage, as is a wrong CRC or length.
 static void inflate_more(input_file* in) {
-  z_stream& stream = in->stream;
-  stream.next_out = reinterpret_cast<Bytef*>(in->text + in->end);
-  stream.avail_out = std::min<std::size_t>(in->capacity - in->end, UINT_MAX);
-  const uInt room = stream.avail_out;
+  inflate_state& stream = *in->stream;
+  stream.next_out = reinterpret_cast<uint8_t*>(in->text + in->end);
+  stream.avail_out = std::min<std::size_t>(in->capacity - in->end, UINT32_MAX);
+  const uint32_t room = stream.avail_out;
   while (stream.avail_out == room && !in->done) {
+    bool member_ended = stream.block_state == ISAL_BLOCK_FINISH;
     if (stream.avail_in == 0) {
-      stream.next_in = reinterpret_cast<Bytef*>(in->raw);
+      stream.next_in = reinterpret_cast<uint8_t*>(in->raw);
       stream.avail_in = read_some(in, in->raw, kBufferSize);
       if (stream.avail_in == 0) {
-        in->failed |= !in->member_ended;
+        in->failed |= !member_ended;
         in->done = true;
         break;
       }
     }
-    if (in->member_ended) {
-      inflateReset(&stream);
-      in->member_ended = false;
+    if (member_ended) {
+      isal_inflate_reset(&stream);
+      stream.crc_flag = ISAL_GZIP;
     }
-    int status = inflate(&stream, Z_NO_FLUSH);
-    if (status == Z_STREAM_END) {
-      in->member_ended = true;
-    } else if (status == Z_MEM_ERROR) {
-      throw std::bad_alloc();
-    } else if (status != Z_OK) {
-      in->failed = in->done = true;
-    }
+    if (isal_inflate(&stream) != ISAL_DECOMP_OK) in->failed = in->done = true;
   }
   in->end += room - stream.avail_out;
 }
@@ -137,7 +128,7 @@ static bool fill(input_file* in) {
   if (in->done) return false;
   make_room(in);
   std::size_t before = in->end;
-  if (in->gzip) {
+  if (in->stream) {
     inflate_more(in);
   } else {
     in->end += read_some(in, in->text + in->end, in->capacity - in->end);
@@ -147,20 +138,20 @@ static bool fill(input_file* in) {
 }
 
 // What is buffered has been read as compressed: it becomes the first input
-// of the inflater, and the text starts anew. 16 + MAX_WBITS: gzip's format,
-// with its header and CRC.
+// of the inflater, and the text starts anew. ISA-L's inflater, rather than
+// zlib's, because it runs nearly three times as fast. ISAL_GZIP: gzip's
+// format, its header read and its CRC and length checked.
 static void start_inflating(input_file* in) {
   char* text = allocate(kBufferSize);
   in->raw = in->text;
   in->text = text;
-  in->stream.next_in = reinterpret_cast<Bytef*>(in->raw);
-  in->stream.avail_in = in->end;
+  in->stream.reset(new inflate_state);
+  isal_inflate_init(in->stream.get());
+  in->stream->crc_flag = ISAL_GZIP;
+  in->stream->next_in = reinterpret_cast<uint8_t*>(in->raw);
+  in->stream->avail_in = in->end;
   in->begin = in->end = 0;
   in->done = false;
-  if (inflateInit2(&in->stream, 16 + MAX_WBITS) != Z_OK) {
-    throw std::bad_alloc();
-  }
-  in->gzip = true;
 }
 
 static bool starts_with(std::string_view bytes, std::string_view prefix) {

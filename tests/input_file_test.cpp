@@ -42,8 +42,8 @@ TEST(InputFileDeathTest, DamagedGzipIsUnreadable) {
       with_bit_flipped(kGzipped, 17),           // the CRC
       with_bit_flipped(kGzipped, 21),           // the length
       with_bit_flipped(kGzipped, 12),           // the deflated text
-      kGzipped + "ATOM\n",                      // text after the member
-      kGzipped + std::string(8, '\0'),          // padding after it
+      kGzipped + "ATOM      1  N\n",            // text after the member
+      kGzipped + std::string(16, '\0'),         // padding after it
   };
   for (const std::string& bytes : damaged) {
     std::string path = file_with("damaged.pdb", bytes);

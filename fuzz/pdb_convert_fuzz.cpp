@@ -1,10 +1,14 @@
 // libFuzzer target: arbitrary bytes through read_protein and write_pdb, by
-// way of real files, since both take paths.
+// way of real files, since both take paths. The first byte chooses whether
+// the file holds the text as it is, gzipped, or gzipped in two members.
 //
 // Both functions end the process on a failure, and libFuzzer counts that as
 // a crash, so the bytes are first cut down to lines the program converts: a
-// coordinate record shorter than 46 bytes, which stops the run, is dropped.
+// coordinate record shorter than 46 bytes, which stops the run, is dropped,
+// and a text whose first byte could begin a magic that the reader tells
+// formats by starts with a line feed instead.
 
+#include <isa-l/igzip_lib.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -13,7 +17,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "atom.h"
@@ -45,11 +51,51 @@ static bool starts_with(const std::string& text, std::string::size_type from,
          0;
 }
 
+static const std::string kUtf8Mark = "\xEF\xBB\xBF";
+
+// Whether c can begin what the reader does not take as the first line: the
+// magic of a compressed format, a byte order mark.
+static bool begins_magic(char c) {
+  return std::string_view("B\x1F\x28\xFD\xEF\xFE\xFF\x00", 8).find(c) !=
+         std::string_view::npos;
+}
+
+// text as one gzip member, made by ISA-L's deflater.
+static std::string gzipped(const std::string& text) {
+  auto stream = std::make_unique<isal_zstream>();
+  isal_deflate_stateless_init(stream.get());
+  stream->gzip_flag = IGZIP_GZIP;
+  stream->end_of_stream = 1;
+  std::string out(2 * text.size() + 1024, '\0');
+  stream->next_in = reinterpret_cast<uint8_t*>(const_cast<char*>(text.data()));
+  stream->avail_in = text.size();
+  stream->next_out = reinterpret_cast<uint8_t*>(&out[0]);
+  stream->avail_out = out.size();
+  check(isal_deflate_stateless(stream.get()) == COMP_OK, "the text deflates");
+  out.resize(stream->total_out);
+  return out;
+}
+
+// The file that holds text: the text itself (format 0), one gzip member of
+// it (1), or two, split in the middle (2).
+static std::string file_holding(const std::string& text, int format) {
+  if (format == 0) return text;
+  if (format == 1) return gzipped(text);
+  std::string::size_type half = text.size() / 2;
+  return gzipped(text.substr(0, half)) + gzipped(text.substr(half));
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const int kCleanup = atexit(remove_temp_files);
   (void)kCleanup;
 
   std::string bytes(reinterpret_cast<const char*>(data), size);
+  // The reader skips a UTF-8 byte order mark at the start of the text.
+  std::string mark;
+  if (starts_with(bytes, 0, kUtf8Mark.c_str())) {
+    mark = kUtf8Mark;
+    bytes.erase(0, mark.size());
+  }
   std::string kept;
   size_t records = 0;
   size_t atom_records = 0;
@@ -66,7 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     start = end + 1;
   }
-  std::ofstream(kInput, std::ios::binary) << kept;
+  if (!kept.empty() && begins_magic(kept[0])) kept.insert(0, "\n");
+  int format = size > 0 ? data[0] % 3 : 0;
+  std::ofstream(kInput, std::ios::binary) << file_holding(mark + kept, format);
 
   std::vector<atom> atoms;
   read_protein(kInput, atoms);

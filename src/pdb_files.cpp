@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "input_file.h"
 #include "output_file.h"
 #include "string_functions.h"
 
@@ -129,9 +129,10 @@ static std::uintmax_t records_memory_holds() {
 // the reservation that no record reaches are never touched and cost no
 // memory. The reservation is only a hint: where the address space will not
 // hold it, the list grows as it goes.
-static void reserve_for_input(FILE* in, std::vector<atom>& atoms) {
+static void reserve_for_input(const std::string& pdb_file,
+                              std::vector<atom>& atoms) {
   struct stat status;
-  if (fstat(fileno(in), &status) != 0) return;
+  if (stat(pdb_file.c_str(), &status) != 0) return;
   std::uintmax_t records = S_ISREG(status.st_mode)
                                ? status.st_size / kMinRecordLength + 1
                                : records_memory_holds();
@@ -142,41 +143,14 @@ static void reserve_for_input(FILE* in, std::vector<atom>& atoms) {
   }
 }
 
-// getline stops alike at the end of the input, on a read error and when the
-// line will not fit in memory; only the end may pass, or a truncated input
-// would be converted as a whole one.
-static void check_read_to_end(FILE* in, const std::string& pdb_file) {
-  if (feof(in) && !ferror(in)) return;
-  if (errno == ENOMEM) throw std::bad_alloc();
-  fprintf(stderr, "Could not read %s\n", pdb_file.c_str());
-  exit(1);
-}
-
-// The C library's getline, rather than the C++ streams', because the C++
-// libraries differ in what they report: libc++ ends on a read error as on
-// the end of the file, and libstdc++ reports running out of memory as a read
-// error.
 void read_protein(std::string pdb_file, std::vector<atom>& atoms) {
-  std::unique_ptr<char[]> buffer(new char[kStreamBufferSize]);
-  std::unique_ptr<FILE, int (*)(FILE*)> in(fopen(pdb_file.c_str(), "r"),
-                                           fclose);
-  if (in == nullptr) {
-    fputs("No file\n", stderr);
-    exit(1);
-  }
-  setvbuf(in.get(), buffer.get(), _IOFBF, kStreamBufferSize);
-  reserve_for_input(in.get(), atoms);
-  char* line = nullptr;
-  std::size_t capacity = 0;
-  // Frees the line however reading ends, by a return or by an exception.
-  std::unique_ptr<char*, void (*)(char**)> free_line(
-      &line, [](char** p) { free(*p); });
+  std::unique_ptr<input_file, void (*)(input_file*)> in(open_input(pdb_file),
+                                                        close_input);
+  reserve_for_input(pdb_file, atoms);
   long line_number = 0;
-  ssize_t length;
-  while ((length = getline(&line, &capacity, in.get())) != -1) {
+  std::string_view text;
+  while (read_line(in.get(), text)) {
     ++line_number;
-    std::string_view text(line, length);
-    if (text.back() == '\n') text.remove_suffix(1);
     int record_type = record_type_of(text);
     if (record_type == 0) continue;
     if (text.size() < kMinRecordLength) {
@@ -186,7 +160,6 @@ void read_protein(std::string pdb_file, std::vector<atom>& atoms) {
     }
     append_atom(text, record_type, atoms);
   }
-  check_read_to_end(in.get(), pdb_file);
 }
 
 [[noreturn]] static void die_unwritable(const std::string& outfile) {

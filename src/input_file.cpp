@@ -1,0 +1,266 @@
+#include "input_file.h"
+
+#include <fcntl.h>
+#include <isa-l/igzip_lib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+// Lines are returned where they lie in one large buffer, filled by large
+// reads: a line costs a search for its line feed, and only a line that
+// straddles the buffer's end is moved, to its front.
+static const std::size_t kBufferSize = 128 * 1024;
+
+// The format is told by the first bytes, never by the name: a pipe has none,
+// and a renamed file keeps its bytes. xz's six-byte magic is the longest.
+static const std::size_t kMagicSize = 6;
+// A byte order mark is at most four bytes (UTF-32's).
+static const std::size_t kMarkSize = 4;
+static const std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+struct input_file {
+  ~input_file() {
+    free(raw);
+    free(text);
+    if (fd >= 0) close(fd);
+  }
+
+  std::string name;  // as given, for the messages
+  int fd = -1;
+  bool eof = false;     // read has returned the end of the file, or failed
+  bool failed = false;  // reading failed, or the compressed data is damaged
+  // The text: [begin, end) is read and not yet returned.
+  char* text = nullptr;
+  std::size_t capacity = 0;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  bool done = false;  // no more text will come
+  // A gzip input is read into raw and inflated into text through stream.
+  char* raw = nullptr;
+  std::unique_ptr<inflate_state> stream;
+};
+
+static char* allocate(std::size_t size) {
+  void* memory = malloc(size);
+  if (memory == nullptr) throw std::bad_alloc();
+  return static_cast<char*>(memory);
+}
+
+[[noreturn]] static void die_unreadable(const input_file* in) {
+  fprintf(stderr, "Could not read %s\n", in->name.c_str());
+  exit(1);
+}
+
+[[noreturn]] static void refuse(const input_file* in, const char* what) {
+  fprintf(stderr, "%s: %s\n", in->name.c_str(), what);
+  exit(1);
+}
+
+// Up to size bytes of what the file holds next; 0 at its end and after a
+// read error, which failed then tells apart.
+static std::size_t read_some(input_file* in, char* buffer, std::size_t size) {
+  if (in->eof) return 0;
+  for (;;) {
+    ssize_t n = read(in->fd, buffer, std::min<std::size_t>(size, SSIZE_MAX));
+    if (n > 0) return n;
+    if (n < 0 && errno == EINTR) continue;
+    in->eof = true;
+    in->failed = n < 0;
+    return 0;
+  }
+}
+
+// Frees room after the text for more of it: the unreturned rest, part of a
+// line, moves to the front, and a buffer that one line fills doubles.
+static void make_room(input_file* in) {
+  if (in->begin > 0) {
+    memmove(in->text, in->text + in->begin, in->end - in->begin);
+    in->end -= in->begin;
+    in->begin = 0;
+  }
+  if (in->end < in->capacity) return;
+  if (in->capacity > SIZE_MAX / 2) throw std::bad_alloc();
+  void* text = realloc(in->text, in->capacity * 2);
+  if (text == nullptr) throw std::bad_alloc();
+  in->text = static_cast<char*>(text);
+  in->capacity *= 2;
+}
+
+// Inflates into the room after the text until some text comes out or there
+// is no more. Members that follow one another make one text, as gzip -d
+// reads them; the input must end where a member does, and anything else is
+// damage, as is a wrong CRC or length.
+static void inflate_more(input_file* in) {
+  inflate_state& stream = *in->stream;
+  stream.next_out = reinterpret_cast<uint8_t*>(in->text + in->end);
+  stream.avail_out = std::min<std::size_t>(in->capacity - in->end, UINT32_MAX);
+  const uint32_t room = stream.avail_out;
+  while (stream.avail_out == room && !in->done) {
+    bool member_ended = stream.block_state == ISAL_BLOCK_FINISH;
+    if (stream.avail_in == 0) {
+      stream.next_in = reinterpret_cast<uint8_t*>(in->raw);
+      stream.avail_in = read_some(in, in->raw, kBufferSize);
+      if (stream.avail_in == 0) {
+        in->failed |= !member_ended;
+        in->done = true;
+        break;
+      }
+    }
+    if (member_ended) {
+      isal_inflate_reset(&stream);
+      stream.crc_flag = ISAL_GZIP;
+    }
+    if (isal_inflate(&stream) != ISAL_DECOMP_OK) in->failed = in->done = true;
+  }
+  in->end += room - stream.avail_out;
+}
+
+// Adds text after what is buffered; false when there is no more.
+static bool fill(input_file* in) {
+  if (in->done) return false;
+  make_room(in);
+  std::size_t before = in->end;
+  if (in->stream) {
+    inflate_more(in);
+  } else {
+    in->end += read_some(in, in->text + in->end, in->capacity - in->end);
+    in->done = in->eof;
+  }
+  return in->end > before;
+}
+
+// What is buffered has been read as compressed: it becomes the first input
+// of the inflater, and the text starts anew. ISA-L's inflater, rather than
+// zlib's, because it runs nearly three times as fast. ISAL_GZIP: gzip's
+// format, its header read and its CRC and length checked.
+static void start_inflating(input_file* in) {
+  char* text = allocate(kBufferSize);
+  in->raw = in->text;
+  in->text = text;
+  in->stream.reset(new inflate_state);
+  isal_inflate_init(in->stream.get());
+  in->stream->crc_flag = ISAL_GZIP;
+  in->stream->next_in = reinterpret_cast<uint8_t*>(in->raw);
+  in->stream->avail_in = in->end;
+  in->begin = in->end = 0;
+  in->done = false;
+}
+
+static bool starts_with(std::string_view bytes, std::string_view prefix) {
+  return bytes.substr(0, prefix.size()) == prefix;
+}
+
+// The refusal for compressed data that is not read, or nullptr.
+static const char* unread_compression(std::string_view head) {
+  if (starts_with(head, "BZh") && head.size() > 3 && head[3] >= '1' &&
+      head[3] <= '9') {
+    return "bzip2-compressed input is not read; decompress it first";
+  }
+  if (starts_with(head, std::string_view("\xFD\x37\x7A\x58\x5A\x00", 6))) {
+    return "xz-compressed input is not read; decompress it first";
+  }
+  if (starts_with(head, "\x28\xB5\x2F\xFD")) {
+    return "zstd-compressed input is not read; decompress it first";
+  }
+  return nullptr;
+}
+
+// The refusal for a text that a byte order mark says is not UTF-8, or
+// nullptr. UTF-32's little-endian mark begins with UTF-16's.
+static const char* unread_encoding(std::string_view head) {
+  if (starts_with(head, std::string_view("\xFF\xFE\x00\x00", 4)) ||
+      starts_with(head, std::string_view("\x00\x00\xFE\xFF", 4))) {
+    return "UTF-32 input is not read; convert it to UTF-8 first";
+  }
+  if (starts_with(head, "\xFF\xFE") || starts_with(head, "\xFE\xFF")) {
+    return "UTF-16 input is not read; convert it to UTF-8 first";
+  }
+  return nullptr;
+}
+
+static std::string_view buffered(const input_file* in) {
+  return std::string_view(in->text + in->begin, in->end - in->begin);
+}
+
+// Reads the first bytes, however few a read returns, and sets up reading
+// what they say the input is; an input shorter than a magic is text.
+static void recognise(input_file* in) {
+  while (in->end < kMagicSize && fill(in)) {
+  }
+  if (const char* refusal = unread_compression(buffered(in))) {
+    refuse(in, refusal);
+  }
+  if (starts_with(buffered(in), "\x1F\x8B")) start_inflating(in);
+  while (in->end < kMarkSize && fill(in)) {
+  }
+  if (const char* refusal = unread_encoding(buffered(in))) refuse(in, refusal);
+  if (starts_with(buffered(in), kUtf8Mark)) in->begin = kUtf8Mark.size();
+}
+
+input_file* open_input(const std::string& pdb_file) {
+  int fd = open(pdb_file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    fputs("No file\n", stderr);
+    exit(1);
+  }
+  std::unique_ptr<input_file> in(new input_file);
+  in->fd = fd;
+  in->name = pdb_file;
+  in->text = allocate(kBufferSize);
+  in->capacity = kBufferSize;
+  recognise(in.get());
+  return in.release();
+}
+
+// At the end of the input a last line without a line feed is still a line,
+// and only after it does a read error end the run, as with getline.
+static bool last_line(input_file* in, std::string_view& line) {
+  if (in->begin == in->end) {
+    if (in->failed) die_unreadable(in);
+    return false;
+  }
+  line = buffered(in);
+  in->begin = in->end;
+  return true;
+}
+
+// read_line for a line that the buffer does not hold whole. What is searched
+// once is not searched again, so a long line costs time in its length, not
+// in its square, however few bytes each read brings. Kept out of read_line,
+// whose every call would otherwise save and restore the registers this needs.
+[[gnu::noinline]] static bool read_straddling_line(input_file* in,
+                                                   std::string_view& line) {
+  std::size_t scanned = in->end - in->begin;
+  while (fill(in)) {
+    char* start = in->text + in->begin;
+    std::size_t size = in->end - in->begin;
+    char* feed =
+        static_cast<char*>(memchr(start + scanned, '\n', size - scanned));
+    if (feed != nullptr) {
+      line = std::string_view(start, feed - start);
+      in->begin += feed - start + 1;
+      return true;
+    }
+    scanned = size;
+  }
+  return last_line(in, line);
+}
+
+bool read_line(input_file* in, std::string_view& line) {
+  char* start = in->text + in->begin;
+  char* feed = static_cast<char*>(memchr(start, '\n', in->end - in->begin));
+  if (feed == nullptr) return read_straddling_line(in, line);
+  line = std::string_view(start, feed - start);
+  in->begin += feed - start + 1;
+  return true;
+}
+
+void close_input(input_file* in) { delete in; }

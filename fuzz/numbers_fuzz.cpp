@@ -57,6 +57,9 @@ static void check_field(const char* field, std::size_t n) {
     check(same_text(want_text, want_length, got_text,
                     put_integer(got_text, got_integer, width)),
           "put_integer", field, n);
+    check(same_text(want_text, want_length, got_text,
+                    put_integer(got_text, field, n, width)),
+          "put_integer from the field", field, n);
   }
 }
 

@@ -234,3 +234,28 @@ char* put_integer(char* out, int value, int width) {
   if (value < 0) *--p = '-';
   return put_short(out, std::min(p, end - width), end);
 }
+
+// Whether the field is what "%*d" prints for its own value in a width of its
+// own length, as it is in most files: blanks, an optional '-', and digits
+// without a leading zero, or a lone 0, filling the field.
+static bool is_printed_integer(const char* field, std::size_t n, int width) {
+  if (n == 0 || n != static_cast<std::size_t>(width)) return false;
+  std::size_t i = 0;
+  while (i < n && field[i] == ' ') ++i;
+  bool negative = i < n && field[i] == '-';
+  i += negative;
+  if (i == n || !is_digit(field[i])) return false;
+  // "-0" prints as "0", and a leading zero is dropped.
+  if (field[i] == '0') return i == n - 1 && !negative;
+  while (++i < n) {
+    if (!is_digit(field[i])) return false;
+  }
+  return true;
+}
+
+char* put_integer(char* out, const char* field, std::size_t n, int width) {
+  if (is_printed_integer(field, n, width)) {
+    return put_short(out, field, field + n);
+  }
+  return put_integer(out, read_integer(field, n), width);
+}

@@ -28,6 +28,10 @@ double read_coordinate(const char* field, std::size_t n);
 // returns their end. width is 0 to 8.
 char* put_integer(char* out, int value, int width);
 
+// Writes the bytes of snprintf("%*d", width, atoi(field)), as the other
+// put_integer; a field that is already what it prints is copied as it is.
+char* put_integer(char* out, const char* field, std::size_t n, int width);
+
 // Writes the bytes of snprintf("%8.3f", atof(field)), without the NUL, at
 // out (room for kMaxCoordinateText); returns their end.
 char* put_coordinate(char* out, const char* field, std::size_t n);

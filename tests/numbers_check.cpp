@@ -112,6 +112,20 @@ static void check_put_integer(int value, int width, const char* field,
   }
 }
 
+// put_integer straight from the field, against "%*d" of atoi.
+static void check_put_integer_field(const shelf& s, int width,
+                                    const char* field, std::size_t n) {
+  char want[32];
+  int want_length = snprintf(want, sizeof want, "%*d", width, atoi(s.text));
+  char got[32];
+  char* end = put_integer(got, s.bytes, n, width);
+  if (end - got != want_length || std::memcmp(got, want, want_length) != 0) {
+    mismatch("put_integer(" + escaped(field, n) + ", " +
+             std::to_string(width) + ") gave " + escaped(got, end - got) +
+             ", %*d " + escaped(want, want_length));
+  }
+}
+
 static void check_integer(const char* field, std::size_t n) {
   shelf s(field, n);
   int want = atoi(s.text);
@@ -121,8 +135,10 @@ static void check_integer(const char* field, std::size_t n) {
     snprintf(values, sizeof values, " gave %d, atoi %d", got, want);
     mismatch("read_integer(" + escaped(field, n) + ")" + values);
   }
-  check_put_integer(got, 4, field, n);
-  check_put_integer(got, 5, field, n);
+  for (int width = 4; width <= 5; ++width) {
+    check_put_integer(got, width, field, n);
+    check_put_integer_field(s, width, field, n);
+  }
   ++checked;
 }
 

@@ -1,5 +1,7 @@
 // libFuzzer target: arbitrary bytes through read_protein and write_pdb, by
-// way of real files, since both take paths. The first byte chooses whether
+// way of real files, since they take paths, and through convert_pdb, whose
+// own conversion of the text must give the bytes that write_pdb's templates
+// print. The first byte chooses whether
 // the file holds the text as it is, gzipped, or gzipped in two members.
 //
 // Both functions end the process on a failure, and libFuzzer counts that as
@@ -33,10 +35,18 @@ static std::string temp_path(const char* suffix) {
 
 static const std::string kInput = temp_path(".in");
 static const std::string kOutput = temp_path(".out");
+static const std::string kConverted = temp_path(".converted");
 
 static void remove_temp_files() {
   std::remove(kInput.c_str());
   std::remove(kOutput.c_str());
+  std::remove(kConverted.c_str());
+}
+
+static std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)),
+                     std::istreambuf_iterator<char>());
 }
 
 static void check(bool holds, const char* what) {
@@ -121,9 +131,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(atoms.size() == records, "one atom per coordinate record");
   write_pdb(kOutput, atoms);
 
-  std::ifstream in(kOutput, std::ios::binary);
-  std::string out((std::istreambuf_iterator<char>(in)),
-                  std::istreambuf_iterator<char>());
+  std::string out = contents(kOutput);
+  convert_pdb(kInput, kConverted);
+  check(contents(kConverted) == out, "convert_pdb writes what write_pdb does");
   size_t lines = 0;
   for (std::string::size_type start = 0; start < out.size(); ++lines) {
     std::string::size_type end = out.find('\n', start);

@@ -6,10 +6,7 @@
 
 #include <cstdio>
 #include <new>
-#include <string>
-#include <vector>
 
-#include "atom.h"
 #include "pdb_files.h"
 
 // Run with standard error closed (2>&-), the output file would take
@@ -29,15 +26,11 @@ int main(int argc, char* argv[]) {
     fputs("Program pdb_file outfile\n", stderr);
     return 1;
   }
-  std::string pdb_file = argv[1];
-  std::string outfile = argv[2];
-  std::vector<atom> atoms;
-  // The input is read whole and closed before the output is opened, so both
-  // may name the same file. Held whole, a large input can exhaust memory:
-  // that must end the run with a message and status 1, not abort it.
+  // An endless line, or a large input whose conversion must be held until it
+  // is read whole, can exhaust memory: that must end the run with a message
+  // and status 1, not abort it.
   try {
-    read_protein(pdb_file, atoms);
-    write_pdb(outfile, atoms);
+    convert_pdb(argv[1], argv[2]);
   } catch (const std::bad_alloc&) {
     fputs("Out of memory\n", stderr);
     return 1;

@@ -1,81 +1,106 @@
 #include "pdb_files.h"
 
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
-#include <stdexcept>
 #include <string_view>
 
 #include "input_file.h"
+#include "numbers.h"
 #include "output_file.h"
 #include "string_functions.h"
 
-// Every field the reader takes lies within the first 46 columns, but for z.
-static const std::size_t kMinRecordLength = 46;
-static const std::size_t kMaxFieldWidth = 8;
+// A field of a coordinate record: its offset from the start of the line (the
+// PDB column less one) and its width. The one map of the columns, for the
+// records read into atoms and for those converted as they stream.
+struct column {
+  std::size_t offset;
+  std::size_t width;
+};
+static constexpr column kSerial = {6, 5};          // cols 7-11
+static constexpr column kName = {12, 5};           // cols 13-17: the alternate
+                                                   // location (col 17) joins it
+static constexpr column kResidueName = {17, 3};    // cols 18-20
+static constexpr column kChain = {21, 1};          // col 22
+static constexpr column kResidueNumber = {22, 4};  // cols 23-26
+static constexpr column kCoordinates[3] = {
+    {30, 8},  // x, cols 31-38
+    {38, 8},  // y, cols 39-46
+    {46, 8},  // z, cols 47-54, cut short where the line is
+};
 
-// Fewer, larger reads and writes than the streams' own few kilobytes.
-static const std::size_t kStreamBufferSize = 64 * 1024;
+// Every field lies within the first 46 columns, but for z.
+static constexpr std::size_t kMinRecordLength = 46;
+// The text fields are copied eight bytes at a time where they print as they
+// stand; a coordinate record holds those bytes.
+static_assert(kName.offset + 8 <= kMinRecordLength &&
+                  kResidueName.offset + 8 <= kMinRecordLength &&
+                  kChain.offset + 8 <= kMinRecordLength,
+              "eight bytes from each text field lie within the record");
+
+// Converted lines go out in blocks of this size.
+static const std::size_t kBlockSize = 256 * 1024;
+// The longest line a coordinate record converts to: the fixed columns, a
+// name of five, and three of the widest coordinates.
+static const std::size_t kMaxLineLength = 64 + 3 * kMaxCoordinateText;
+
+// Blanks to pad the text fields of a written line with.
+static const char kBlanks[] = "        ";
 
 // Old-style hydrogen names (digit first) and the names stored in their place.
-static const char* const kHydrogenRenames[][2] = {
+static constexpr const char* kHydrogenRenames[][2] = {
     {"1H", "H"},      {"2H", "H"},      {"3H", "H"},      {"HE2", "H"},
     {"HG", "H"},      {"1HZ", "HZ1"},   {"2HZ", "HZ2"},   {"3HZ", "HZ3"},
     {"1HD2", "HD21"}, {"2HD2", "HD22"}, {"1HE2", "HE21"}, {"2HE2", "HE22"},
     {"1HH1", "HH11"}, {"2HH1", "HH12"}, {"1HH2", "HH21"}, {"2HH2", "HH22"},
 };
 
-// Copies the field of line at offset, at most width characters of it, into
-// field as a C string, so that a conversion cannot run on into the next field.
-static void copy_field(std::string_view line, std::size_t offset,
-                       std::size_t width, char* field) {
-  std::size_t n =
-      offset < line.size() ? std::min(width, line.size() - offset) : 0;
-  // Fields are too short for a call to memcpy to pay.
-  for (std::size_t i = 0; i < n; ++i) field[i] = line[offset + i];
-  field[n] = '\0';
+// The bytes of line's field that the line holds: all of them, or fewer where
+// the line ends within the field.
+static std::string_view field(std::string_view line, column c) {
+  if (c.offset >= line.size()) return std::string_view();
+  return std::string_view(line.data() + c.offset,
+                          std::min(c.width, line.size() - c.offset));
 }
 
-static int int_field(std::string_view line, std::size_t offset,
-                     std::size_t width) {
-  char field[kMaxFieldWidth + 1];
-  copy_field(line, offset, width, field);
-  return atoi(field);
+static std::string_view text_field(std::string_view line, column c) {
+  std::string_view text = field(line, c);
+  return trimmed(text.data(), text.data() + text.size(), kBlankChars);
 }
 
-static double real_field(std::string_view line, std::size_t offset,
-                         std::size_t width) {
-  char field[kMaxFieldWidth + 1];
-  copy_field(line, offset, width, field);
-  return atof(field);
+static int integer_field(std::string_view line, column c) {
+  std::string_view text = field(line, c);
+  return read_integer(text.data(), text.size());
 }
 
-// The blank-trimmed text of line's field at offset, at most width wide.
-static std::string text_field(std::string_view line, std::size_t offset,
-                              std::size_t width) {
-  const char* begin = line.data() + std::min(offset, line.size());
-  const char* end = line.data() + std::min(offset + width, line.size());
-  return trimmed(begin, end, kBlankChars);
-}
-
-static void rename_hydrogen(std::string& name) {
-  if (name.empty()) return;
+// The first characters of the names the table renames, as bits of a mask,
+// so that most names are passed over by one test.
+static constexpr uint64_t first_characters_renamed() {
+  uint64_t mask = 0;
   for (const auto& rename : kHydrogenRenames) {
-    // Most names differ from a row in their first character: test that first.
-    if (rename[0][0] == name[0] && name == rename[0]) {
-      name = rename[1];
-      return;
-    }
+    mask |= uint64_t(1) << (rename[0][0] & 63);
   }
+  return mask;
+}
+
+static bool may_be_renamed(char first) {
+  return (first_characters_renamed() >> (first & 63) & 1) != 0;
+}
+
+static std::string_view renamed_hydrogen(std::string_view name) {
+  if (name.empty() || !may_be_renamed(name[0])) return name;
+  for (const auto& rename : kHydrogenRenames) {
+    if (name == rename[0]) return rename[1];
+  }
+  return name;
+}
+
+// The blank-trimmed name of a coordinate record, after hydrogen renaming.
+static std::string_view atom_name(std::string_view line) {
+  return renamed_hydrogen(text_field(line, kName));
 }
 
 // kAtomRecord or kHetatmRecord for a coordinate line, 0 for any other line.
@@ -89,77 +114,182 @@ static int record_type_of(std::string_view line) {
   return 0;
 }
 
-// Appends the record of a line that is at least kMinRecordLength long.
-static void append_atom(std::string_view line, int record_type,
-                        std::vector<atom>& atoms) {
-  int serial = int_field(line, 6, 5);  // cols 7-11
-  // cols 13-17: the alternate location (col 17) joins the name
-  std::string name = text_field(line, 12, 5);
-  rename_hydrogen(name);
-  std::string residue_name = text_field(line, 17, 3);  // cols 18-20
-  std::string chain = text_field(line, 21, 1);         // col 22
-  int residue_number = int_field(line, 22, 4);         // cols 23-26
-  std::array<double, 3> coords = {
-      real_field(line, 30, 8),  // cols 31-38
-      real_field(line, 38, 8),  // cols 39-46
-      real_field(line, 46, 8),  // cols 47-54, maybe cut short
-  };
-  atoms.emplace_back(serial, std::move(name), residue_number, coords,
-                     std::move(residue_name), std::move(chain), record_type);
+// The record type of line, having ended the run where it is a coordinate
+// record too short to hold its fields.
+static int checked_record_type(std::string_view line,
+                               const std::string& pdb_file, long line_number) {
+  int record_type = record_type_of(line);
+  if (record_type != 0 && line.size() < kMinRecordLength) {
+    fprintf(stderr, "%s:%ld: coordinate record shorter than 46 characters\n",
+            pdb_file.c_str(), line_number);
+    exit(1);
+  }
+  return record_type;
 }
 
-// Room for the records when the input's size is not known (a pipe): as many
-// as half of physical memory holds, or half of an address-space limit. A list
-// that outgrows that would swap in any case, and the other half is left for
-// everything else: the kernel refuses a single mapping near the size of
-// memory itself.
-static std::uintmax_t records_memory_holds() {
-  std::uintmax_t bytes = std::uintmax_t(sysconf(_SC_PHYS_PAGES)) *
-                         std::uintmax_t(sysconf(_SC_PAGESIZE));
-  struct rlimit limit;
-  if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-    bytes = std::min<std::uintmax_t>(bytes, limit.rlim_cur);
-  }
-  return bytes / 2 / sizeof(atom);
-}
-
-// Room for every record the input can hold (in a regular file each takes at
-// least kMinRecordLength bytes), so that the list never grows: growing would
-// copy it, and old and new copies together would double the peak. Pages of
-// the reservation that no record reaches are never touched and cost no
-// memory. The reservation is only a hint: where the address space will not
-// hold it, the list grows as it goes.
-static void reserve_for_input(const std::string& pdb_file,
-                              std::vector<atom>& atoms) {
-  struct stat status;
-  if (stat(pdb_file.c_str(), &status) != 0) return;
-  std::uintmax_t records = S_ISREG(status.st_mode)
-                               ? status.st_size / kMinRecordLength + 1
-                               : records_memory_holds();
-  try {
-    atoms.reserve(atoms.size() + records);
-  } catch (const std::bad_alloc&) {
-  } catch (const std::length_error&) {
-  }
-}
+// Closes the input however reading ends, by a return or by an exception.
+using input_closer = std::unique_ptr<input_file, void (*)(input_file*)>;
 
 void read_protein(std::string pdb_file, std::vector<atom>& atoms) {
-  std::unique_ptr<input_file, void (*)(input_file*)> in(open_input(pdb_file),
-                                                        close_input);
-  reserve_for_input(pdb_file, atoms);
+  input_closer in(open_input(pdb_file), close_input);
+  std::string_view line;
   long line_number = 0;
-  std::string_view text;
-  while (read_line(in.get(), text)) {
-    ++line_number;
-    int record_type = record_type_of(text);
+  while (read_line(in.get(), line)) {
+    int record_type = checked_record_type(line, pdb_file, ++line_number);
     if (record_type == 0) continue;
-    if (text.size() < kMinRecordLength) {
-      fprintf(stderr, "%s:%ld: coordinate record shorter than 46 characters\n",
-              pdb_file.c_str(), line_number);
-      exit(1);
+    std::array<double, 3> coords;
+    for (int i = 0; i < 3; ++i) {
+      std::string_view text = field(line, kCoordinates[i]);
+      coords[i] = read_coordinate(text.data(), text.size());
     }
-    append_atom(text, record_type, atoms);
+    atoms.emplace_back(integer_field(line, kSerial),
+                       std::string(atom_name(line)),
+                       integer_field(line, kResidueNumber), coords,
+                       std::string(text_field(line, kResidueName)),
+                       std::string(text_field(line, kChain)), record_type);
   }
+}
+
+// Columns of a written line, for values that fit their widths:
+//  1-6 "ATOM  " | 7-11 serial | 13-16 name, a four-character one from col 13,
+//  any other from col 14 | 18-20 residue name | 22 chain | 23-26 residue
+//  number | 31-38, 39-46, 47-54 x, y, z with three decimals.
+// The template is chosen by the name's length in bytes, NULs included.
+static const char kFourCharacterName[] =
+    "ATOM  %5d %-4s %3s %1s%4d    %8.3f%8.3f%8.3f\n";
+static const char kOtherName[] =
+    "ATOM  %5d  %-3s %3s %1s%4d    %8.3f%8.3f%8.3f\n";
+
+// The converted line of an ATOM record is written by the program's own code
+// from the fields' text, with the bytes these templates print (the unit
+// tests and the fuzz target hold one to the other), and with no conversion
+// to numbers and back.
+
+// A text as %s prints it: up to its first NUL. Fields are a few bytes long,
+// shorter than a call to memchr.
+static std::string_view as_printed(std::string_view text) {
+  std::size_t n = 0;
+  while (n < text.size() && text[n] != '\0') ++n;
+  return text.substr(0, n);
+}
+
+// Copies text to out. The texts of a line are short, and fixed-size copies,
+// which compile to a few moves, are cheaper than a call.
+static char* put_text(char* out, std::string_view text) {
+  std::size_t n = text.size();
+  const char* from = text.data();
+  if (n > 8) {
+    memcpy(out, from, n);
+  } else if (n >= 4) {
+    memcpy(out, from, 4);
+    memcpy(out + n - 4, from + n - 4, 4);
+  } else {
+    for (std::size_t i = 0; i < n; ++i) out[i] = from[i];
+  }
+  return out + n;
+}
+
+// text as %*s (right-aligned) or %-*s (left-aligned) prints it in width.
+static char* put_aligned(char* out, std::string_view text, std::size_t width,
+                         bool left) {
+  text = as_printed(text);
+  if (text.size() >= width) return put_text(out, text);
+  // Blanks under the whole field, then the text over them: no call for fields
+  // as narrow as these.
+  static_assert(sizeof kBlanks - 1 >= 4, "blanks for the widest field");
+  memcpy(out, kBlanks, sizeof kBlanks - 1);
+  put_text(left ? out : out + width - text.size(), text);
+  return out + width;
+}
+
+// Whether a field that "%*s" prints trimmed, right-aligned in its own width,
+// prints as it stands: where it holds no control character (the blanks that
+// are trimmed, other than the space, and NUL are all below it), and only
+// leading spaces, trimming takes those and aligning puts them back.
+static bool prints_as_it_stands(std::string_view field) {
+  for (char c : field) {
+    if (static_cast<unsigned char>(c) < ' ') return false;
+  }
+  return field.back() != ' ';
+}
+
+static constexpr bool all_below_or_space(const char* set) {
+  for (; *set != '\0'; ++set) {
+    if (static_cast<unsigned char>(*set) > ' ') return false;
+  }
+  return true;
+}
+static_assert(all_below_or_space(kBlankChars),
+              "prints_as_it_stands knows the blanks as control characters");
+
+// Whether a name field prints as it stands between the blanks that the
+// templates put around it: it holds no control character, its alternate
+// location is blank, its name fills the four columns from col 13 or starts at
+// col 14, and the table does not rename it.
+static bool name_prints_as_it_stands(std::string_view field) {
+  if (field.size() != 5 || field[4] != ' ') return false;
+  for (char c : field) {
+    if (static_cast<unsigned char>(c) < ' ') return false;
+  }
+  bool from_col_13 = field[0] != ' ';
+  if (field[from_col_13 ? 3 : 1] == ' ') return false;
+  if (!may_be_renamed(field[from_col_13 ? 0 : 1])) return true;
+  std::string_view name =
+      trimmed(field.data(), field.data() + field.size(), kBlankChars);
+  return renamed_hydrogen(name).data() == name.data();
+}
+
+// Copies line's field c, which the line holds whole, in one move of eight
+// bytes: the line holds them, and out has room past the field for them.
+static char* put_field_as_it_stands(char* out, std::string_view line,
+                                    column c) {
+  memcpy(out, line.data() + c.offset, 8);
+  return out + c.width;
+}
+
+// line's right-aligned text field c as "%*s" prints it, trimmed, in c's width.
+static char* put_text_field(char* out, std::string_view line, column c) {
+  std::string_view text = field(line, c);
+  if (text.size() == c.width && prints_as_it_stands(text)) {
+    return put_field_as_it_stands(out, line, c);
+  }
+  return put_aligned(out, text_field(line, c), c.width, false);
+}
+
+// line's atom name as the templates print it, with the blank before it and
+// the one after.
+static char* put_name(char* out, std::string_view line) {
+  *out++ = ' ';
+  if (name_prints_as_it_stands(field(line, kName))) {
+    return put_field_as_it_stands(out, line, kName);
+  }
+  std::string_view name = atom_name(line);
+  bool four = name.size() == 4;
+  if (!four) *out++ = ' ';
+  out = put_aligned(out, name, four ? 4 : 3, true);
+  *out++ = ' ';
+  return out;
+}
+
+// The converted line of an ATOM record.
+static char* put_converted(char* out, std::string_view line) {
+  memcpy(out, "ATOM  ", 6);
+  std::string_view serial = field(line, kSerial);
+  out = put_integer(out + 6, serial.data(), serial.size(), 5);
+  out = put_name(out, line);
+  out = put_text_field(out, line, kResidueName);
+  *out++ = ' ';
+  out = put_text_field(out, line, kChain);
+  std::string_view residue_number = field(line, kResidueNumber);
+  out = put_integer(out, residue_number.data(), residue_number.size(), 4);
+  memcpy(out, "    ", 4);
+  out += 4;
+  for (const column& c : kCoordinates) {
+    std::string_view text = field(line, c);
+    out = put_coordinate(out, text.data(), text.size());
+  }
+  *out++ = '\n';
+  return out;
 }
 
 [[noreturn]] static void die_unwritable(const std::string& outfile) {
@@ -167,18 +297,21 @@ void read_protein(std::string pdb_file, std::vector<atom>& atoms) {
   exit(1);
 }
 
-// Columns of a written line, for values that fit their widths:
-//  1-6 "ATOM  " | 7-11 serial | 13-16 name, a four-character one from col 13,
-//  any other from col 14 | 18-20 residue name | 22 chain | 23-26 residue
-//  number | 31-38, 39-46, 47-54 x, y, z with three decimals.
+[[noreturn]] static void die_unopenable() {
+  puts("This file could not be opened.\nDying\n");
+  exit(1);
+}
+
+static void announce(const std::string& outfile) {
+  fprintf(stderr, "Writing data to %s\n", outfile.c_str());
+}
+
+static bool write_all(FILE* out, const char* text, std::size_t size) {
+  return fwrite(text, 1, size, out) == size;
+}
+
 static int print_atom(FILE* out, const atom& a) {
-  if (a.name.size() == 4) {
-    return fprintf(out, "ATOM  %5d %-4s %3s %1s%4d    %8.3f%8.3f%8.3f\n",
-                   a.serial, a.name.c_str(), a.residue_name.c_str(),
-                   a.chain.c_str(), a.residue_number, a.coords[0], a.coords[1],
-                   a.coords[2]);
-  }
-  return fprintf(out, "ATOM  %5d  %-3s %3s %1s%4d    %8.3f%8.3f%8.3f\n",
+  return fprintf(out, a.name.size() == 4 ? kFourCharacterName : kOtherName,
                  a.serial, a.name.c_str(), a.residue_name.c_str(),
                  a.chain.c_str(), a.residue_number, a.coords[0], a.coords[1],
                  a.coords[2]);
@@ -187,20 +320,81 @@ static int print_atom(FILE* out, const atom& a) {
 void write_pdb(std::string outfile, std::vector<atom>& atoms) {
   // Allocated before the file is opened, so that running out of memory
   // leaves no file behind, nor a stream with a buffer freed under it.
-  std::unique_ptr<char[]> buffer(new char[kStreamBufferSize]);
+  std::unique_ptr<char[]> buffer(new char[kBlockSize]);
   std::string target;
   FILE* out = open_output(outfile, target);
-  if (out == nullptr) {
-    puts("This file could not be opened.\nDying\n");
-    exit(1);
-  }
-  setvbuf(out, buffer.get(), _IOFBF, kStreamBufferSize);
-  fprintf(stderr, "Writing data to %s\n", outfile.c_str());
+  if (out == nullptr) die_unopenable();
+  setvbuf(out, buffer.get(), _IOFBF, kBlockSize);
+  announce(outfile);
   for (const atom& a : atoms) {
     if (a.record_type == kAtomRecord && print_atom(out, a) < 0) {
       die_unwritable(outfile);
     }
   }
   // A full disk often shows only when the last buffer is flushed.
+  if (close_output(out, target) != 0) die_unwritable(outfile);
+}
+
+// Converts each line of in as it is read. Where out is open, each block of
+// converted lines is written to it as it fills, and a write error is only
+// remembered, so that an input error later in the file still ends the run
+// with its own message; where out is not open, the blocks are kept in held.
+// Returns whether every write succeeded.
+static bool convert_lines(input_file* in, const std::string& pdb_file,
+                          FILE* out, std::vector<std::string>& held) {
+  bool written = true;
+  std::string block(kBlockSize, '\0');
+  char* end = block.data();
+  std::string_view line;
+  long line_number = 0;
+  while (read_line(in, line)) {
+    if (checked_record_type(line, pdb_file, ++line_number) != kAtomRecord) {
+      continue;
+    }
+    if (block.data() + kBlockSize - end < std::ptrdiff_t(kMaxLineLength)) {
+      if (out != nullptr) {
+        written = written && write_all(out, block.data(), end - block.data());
+      } else {
+        block.resize(end - block.data());
+        held.push_back(std::move(block));
+        block.assign(kBlockSize, '\0');
+      }
+      end = block.data();
+    }
+    end = put_converted(end, line);
+  }
+  block.resize(end - block.data());
+  if (out != nullptr)
+    return written && write_all(out, block.data(), block.size());
+  held.push_back(std::move(block));
+  return true;
+}
+
+// Writes the converted lines that were held until the input was read whole.
+static void write_held(const std::string& outfile,
+                       const std::vector<std::string>& held) {
+  std::string target;
+  FILE* out = open_output(outfile, target);
+  if (out == nullptr) die_unopenable();
+  announce(outfile);
+  for (const std::string& block : held) {
+    if (!write_all(out, block.data(), block.size())) die_unwritable(outfile);
+  }
+  if (close_output(out, target) != 0) die_unwritable(outfile);
+}
+
+void convert_pdb(std::string pdb_file, std::string outfile) {
+  input_closer in(open_input(pdb_file), close_input);
+  std::string target;
+  // Only an output that a new file will replace may be written while the
+  // input is read: any other would be left cut short by an input error.
+  FILE* out = open_replacing_output(outfile, target);
+  std::vector<std::string> held;
+  if (out != nullptr) setvbuf(out, nullptr, _IONBF, 0);
+  bool written = convert_lines(in.get(), pdb_file, out, held);
+  in.reset();
+  if (out == nullptr) return write_held(outfile, held);
+  announce(outfile);
+  if (!written) die_unwritable(outfile);
   if (close_output(out, target) != 0) die_unwritable(outfile);
 }

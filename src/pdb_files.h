@@ -14,4 +14,10 @@ void read_protein(std::string pdb_file, std::vector<atom>& atoms);
 // failure prints the message and exits with status 1.
 void write_pdb(std::string outfile, std::vector<atom>& atoms);
 
+// Converts pdb_file into outfile: what read_protein and then write_pdb would
+// write, with the same messages, but line by line, holding the converted
+// lines in memory only where outfile must not be touched before the input is
+// read whole.
+void convert_pdb(std::string pdb_file, std::string outfile);
+
 #endif  // PDB_CONVERT_PDB_FILES_H_

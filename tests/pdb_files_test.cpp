@@ -106,3 +106,41 @@ TEST(WritePdbDeathTest, UnopenableOutput) {
   EXPECT_EXIT(write_pdb(testing::TempDir() + "no/such/out.pdb", atoms),
               testing::ExitedWithCode(1), "^$");
 }
+
+static std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// convert_pdb writes a record's line from its text by the program's own code,
+// with shortcuts for fields that print as they stand; write_pdb prints the
+// records read with the output layout's templates. The shortcuts tell bytes
+// apart only as NUL, other control characters, blank, the characters the
+// renamed names begin with, and the rest, so every name field, residue name
+// and chain made of these bytes covers them all.
+TEST(ConvertPdbTest, WritesWhatTheTemplatesPrint) {
+  const std::string bytes("\0\t 12HDGE\x80", 10);
+  std::string text;
+  auto add_line = [&](const std::string& name, const std::string& residue,
+                      char chain) {
+    text += "ATOM  12345 " + name + residue + " " + chain +
+            " -12       1.500  -2.250   3.125\n";
+  };
+  std::string name(5, ' ');
+  for (int i = 0; i < 100000; ++i) {
+    for (int k = 0, n = i; k < 5; ++k, n /= 10) name[k] = bytes[n % 10];
+    add_line(name, "GLY", 'A');
+  }
+  std::string residue(3, ' ');
+  for (int i = 0; i < 10000; ++i) {
+    for (int k = 0, n = i; k < 3; ++k, n /= 10) residue[k] = bytes[n % 10];
+    add_line(" CA  ", residue, bytes[i / 1000]);
+  }
+  std::string input = file_with("every_field.pdb", text);
+  std::vector<atom> atoms;
+  read_protein(input, atoms);
+  write_pdb(testing::TempDir() + "templates.pdb", atoms);
+  convert_pdb(input, testing::TempDir() + "converted.pdb");
+  EXPECT_TRUE(contents(testing::TempDir() + "converted.pdb") ==
+              contents(testing::TempDir() + "templates.pdb"));
+}

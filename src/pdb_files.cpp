@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "input_file.h"
 #include "numbers.h"
@@ -42,7 +43,7 @@ static_assert(kName.offset + 8 <= kMinRecordLength &&
               "eight bytes from each text field lie within the record");
 
 // Converted lines go out in blocks of this size.
-static const std::size_t kBlockSize = 256 * 1024;
+static const std::size_t kBlockSize = 64 * 1024;
 // The longest line a coordinate record converts to: the fixed columns, a
 // name of five, and three of the widest coordinates.
 static const std::size_t kMaxLineLength = 64 + 3 * kMaxCoordinateText;
@@ -335,50 +336,56 @@ void write_pdb(std::string outfile, std::vector<atom>& atoms) {
   if (close_output(out, target) != 0) die_unwritable(outfile);
 }
 
+// A block of converted lines: its bytes, and how many of them are in use.
+// Not cleared when made: on a small input, clearing it cost more than all
+// else the program does before it reads.
+using text_block = std::pair<std::unique_ptr<char[]>, std::size_t>;
+
 // Converts each line of in as it is read. Where out is open, each block of
 // converted lines is written to it as it fills, and a write error is only
 // remembered, so that an input error later in the file still ends the run
 // with its own message; where out is not open, the blocks are kept in held.
 // Returns whether every write succeeded.
 static bool convert_lines(input_file* in, const std::string& pdb_file,
-                          FILE* out, std::vector<std::string>& held) {
+                          FILE* out, std::vector<text_block>& held) {
   bool written = true;
-  std::string block(kBlockSize, '\0');
-  char* end = block.data();
+  std::unique_ptr<char[]> block(new char[kBlockSize]);
+  char* end = block.get();
   std::string_view line;
   long line_number = 0;
   while (read_line(in, line)) {
     if (checked_record_type(line, pdb_file, ++line_number) != kAtomRecord) {
       continue;
     }
-    if (block.data() + kBlockSize - end < std::ptrdiff_t(kMaxLineLength)) {
+    if (block.get() + kBlockSize - end < std::ptrdiff_t(kMaxLineLength)) {
+      std::size_t size = end - block.get();
       if (out != nullptr) {
-        written = written && write_all(out, block.data(), end - block.data());
+        written = written && write_all(out, block.get(), size);
       } else {
-        block.resize(end - block.data());
-        held.push_back(std::move(block));
-        block.assign(kBlockSize, '\0');
+        held.emplace_back(std::move(block), size);
+        block.reset(new char[kBlockSize]);
       }
-      end = block.data();
+      end = block.get();
     }
     end = put_converted(end, line);
   }
-  block.resize(end - block.data());
-  if (out != nullptr)
-    return written && write_all(out, block.data(), block.size());
-  held.push_back(std::move(block));
+  std::size_t size = end - block.get();
+  if (out != nullptr) return written && write_all(out, block.get(), size);
+  held.emplace_back(std::move(block), size);
   return true;
 }
 
 // Writes the converted lines that were held until the input was read whole.
 static void write_held(const std::string& outfile,
-                       const std::vector<std::string>& held) {
+                       const std::vector<text_block>& held) {
   std::string target;
   FILE* out = open_output(outfile, target);
   if (out == nullptr) die_unopenable();
   announce(outfile);
-  for (const std::string& block : held) {
-    if (!write_all(out, block.data(), block.size())) die_unwritable(outfile);
+  for (const text_block& block : held) {
+    if (!write_all(out, block.first.get(), block.second)) {
+      die_unwritable(outfile);
+    }
   }
   if (close_output(out, target) != 0) die_unwritable(outfile);
 }
@@ -389,7 +396,7 @@ void convert_pdb(std::string pdb_file, std::string outfile) {
   // Only an output that a new file will replace may be written while the
   // input is read: any other would be left cut short by an input error.
   FILE* out = open_replacing_output(outfile, target);
-  std::vector<std::string> held;
+  std::vector<text_block> held;
   if (out != nullptr) setvbuf(out, nullptr, _IONBF, 0);
   bool written = convert_lines(in.get(), pdb_file, out, held);
   in.reset();

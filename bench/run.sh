@@ -1,7 +1,8 @@
 #!/bin/bash
-# Times pdb_convert against its peers on one large file and on many small
-# ones, and counts its instructions per coordinate record with callgrind.
-# Prints figures only; nothing here passes or fails.
+# Times pdb_convert against its peers on one large file, plain and gzipped,
+# and on many small ones; measures its peak memory on the large file and on
+# one of 2 GiB, and counts its instructions per coordinate record with
+# callgrind. Prints figures only; nothing here passes or fails.
 #
 # usage: bench/run.sh [scratch dir]     (default: build/bench-data)
 #   ROUNDS=n   rounds on the large file (default 5); the small set gets
@@ -39,6 +40,9 @@ make_inputs() {
   mkdir -p "$data"
   [ -f "$data/large.pdb" ] ||
     "$make_pdb" file "$data/large.pdb" 100000000 1
+  [ -f "$data/large.pdb.gz" ] || gzip -k "$data/large.pdb"
+  [ -f "$data/2gib.pdb" ] ||
+    "$make_pdb" file "$data/2gib.pdb" $((2 << 30)) 4
   [ -f "$data/callgrind.pdb" ] ||
     "$make_pdb" file "$data/callgrind.pdb" 5000000 3
   if [ ! -f "$data/small/1999.pdb" ]; then
@@ -53,8 +57,14 @@ run_gemmi() { gemmi convert "$1" "$2"; }
 run_mawk() { mawk -f "$awk_program" "$1" > "$2"; }
 run_grep() { grep '^ATOM' "$1" > "$2" || true; }
 run_cat() { cat "$1" > "$2"; }
+# The gzipped large file, read as it is and decompressed by zcat into a pipe.
+run_gzip() { "$exe" "$1.gz" "$2" 2> /dev/null; }
+run_zcat() { zcat "$1.gz" | "$exe" /dev/stdin "$2" 2> /dev/null; }
 programs=(pdb_convert gemmi mawk grep cat)
+programs_large=(pdb_convert gzip zcat gemmi mawk grep cat)
 label_pdb_convert=pdb_convert
+label_gzip="pdb_convert IN.gz"
+label_zcat="zcat IN.gz | pdb_convert"
 label_gemmi="gemmi convert"
 label_mawk="awk program (mawk)"
 label_grep="grep '^ATOM'"
@@ -78,31 +88,48 @@ convert_small() {
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# time_set <set> <rounds>: fills $times/<set>.<program> with one line a round.
+# time_set <set> <rounds> <program...>: fills $times/<set>.<program> with one
+# line a round.
 time_set() {
   local set=$1 n=$2 round program
-  for program in "${programs[@]}"; do
+  shift 2
+  for program; do
     mkdir -p "$data/out/small.$program"
     : > "$times/$set.$program"
   done
   for ((round = 1; round <= n; ++round)); do
-    for program in "${programs[@]}"; do
+    for program; do
       seconds "convert_$set" "$program" >> "$times/$set.$program"
     done
   done
 }
 
+# ratios <set> <a> <b>: a's time over b's, one a round, in the same round.
+ratios() {
+  paste "$times/$1.$2" "$times/$1.$3" | awk '{ printf "%.3f\n", $1 / $2 }'
+}
+
+# range: "median (lowest-highest)" of the numbers read.
+range() {
+  sort -n | awk '{ v[NR] = $1 }
+    END { printf "%.2f (%.2f-%.2f)", v[int((NR + 1) / 2)], v[1], v[NR] }'
+}
+
+# print_times <set> <title> <program...>: medians, and each program's time
+# beside pdb_convert's in the same round.
 print_times() {
-  local set=$1 title=$2 program ours theirs label
-  ours=$(median < "$times/$set.pdb_convert")
+  local set=$1 title=$2 program label
+  shift 2
   printf '\n%s\n' "$title"
-  printf '| %-20s | %10s | %16s |\n' program "median s" "pdb_convert/it"
-  printf '|%s|%s|%s|\n' ---------------------- ------------ ------------------
-  for program in "${programs[@]}"; do
-    theirs=$(median < "$times/$set.$program")
+  printf '| %-26s | %8s | %-25s |\n' program "median s" \
+    "pdb_convert/it per round"
+  printf '|%s|%s|%s|\n' ---------------------------- ---------- \
+    ---------------------------
+  for program; do
     label=label_$program
-    printf '| %-20s | %10s | %16s |\n' "${!label}" "$theirs" \
-      "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.2f", a / b }')"
+    printf '| %-26s | %8s | %-25s |\n' "${!label}" \
+      "$(median < "$times/$set.$program")" \
+      "$(ratios "$set" pdb_convert "$program" | range)"
   done
 }
 
@@ -119,26 +146,35 @@ peak_kib() {
   fi | tail -n 1
 }
 
-# A list grown by doubling peaks at twice its size just past a power of two.
+# peak_held_kib <input>: the same through standard output, an output that
+# is written where it lies and so is held until the input is read.
+peak_held_kib() {
+  /usr/bin/time -f %M -o "$data/out/held.kib" "$exe" "$1" /dev/stdout \
+    > "$data/out/memory.pdb" 2> /dev/null
+  tail -n 1 "$data/out/held.kib"
+}
+
 print_memory() {
-  local input label n form cells
-  [ -f "$data/pow2.pdb" ] ||
-    awk -v n=$((1 << 20 | 1)) '/^(ATOM|HETATM)/ && ++k <= n' \
-      "$data/large.pdb" > "$data/pow2.pdb"
-  printf '\npeak resident memory, bytes per coordinate record:\n'
-  printf '| %-34s | %13s | %14s |\n' input "from the file" "through a pipe"
-  printf '|%s|%s|%s|\n' ------------------------------------ --------------- \
-    ----------------
-  for input in large pow2; do
-    n=$(records "$data/$input.pdb")
-    label="$input.pdb, $n records"
+  local input n form cells
+  printf '\npeak resident memory, MiB:\n'
+  printf '| %-36s | %13s | %14s |\n' input "from the file" "through a pipe"
+  printf '|%s|%s|%s|\n' -------------------------------------- \
+    --------------- ----------------
+  for input in large 2gib; do
     cells=()
     for form in file pipe; do
-      cells+=("$(awk -v k="$(peak_kib "$data/$input.pdb" $form)" -v n="$n" \
-        'BEGIN { printf "%.1f", k * 1024 / n }')")
+      cells+=("$(awk -v k="$(peak_kib "$data/$input.pdb" $form)" \
+        'BEGIN { printf "%.1f", k / 1024 }')")
     done
-    printf '| %-34s | %13s | %14s |\n' "$label" "${cells[@]}"
+    printf '| %-36s | %13s | %14s |\n' \
+      "$input.pdb, $(($(stat -c %s "$data/$input.pdb") >> 20)) MiB" \
+      "${cells[@]}"
   done
+  n=$(grep -c '^ATOM' "$data/large.pdb")
+  printf '\nheld until the input is read (output /dev/stdout), large.pdb:\n'
+  awk -v k="$(peak_held_kib "$data/large.pdb")" -v n="$n" \
+    'BEGIN { printf "%.1f MiB, %.1f bytes per ATOM record\n", k / 1024,
+             k * 1024 / n }'
 }
 
 # Instruction counts do not depend on the machine's load, as times do.
@@ -150,24 +186,27 @@ print_instructions() {
     awk -v n="$(records "$data/callgrind.pdb")" '
       function count(s) { gsub(",", "", s); return s + 0 }
       /PROGRAM TOTALS/ { total = count($1) }
-      / [^ ]*:fprintf \[/ { part["fprintf"] = count($1) }
-      / [^ ]*:strtod \[/ { part["atof (strtod)"] = count($1) }
-      / [^ ]*:strtol \[/ { part["atoi (strtol)"] = count($1) }
-      / [^ ]*:getdelim \[/ { part["getline"] = count($1) }
+      {
+        for (f in wanted) {
+          if (index($0, ":" f "(") && !(f in part)) part[f] = count($1)
+        }
+      }
+      BEGIN {
+        split("read_line put_integer put_coordinate trimmed", names, " ")
+        for (i in names) wanted[names[i]] = 1
+      }
       END {
-        printf "\ninstructions per coordinate record (callgrind, %d records, 5 MB):\n", n
-        printf "| %-16s | %8s | %6s |\n", "spent in", "per rec", "share"
-        printf "|%s|%s|%s|\n", "------------------", "----------", "--------"
+        printf "\ninstructions per coordinate record (callgrind, %d records, 5 MB),\n", n
+        printf "the whole run, from the start of the program:\n"
+        printf "| %-28s | %8s |\n", "spent in", "per rec"
+        printf "|%s|%s|\n", "------------------------------", "----------"
         inside = 0
-        split("fprintf,atof (strtod),atoi (strtol),getline", names, ",")
         for (i = 1; i <= 4; ++i) {
           inside += part[names[i]]
-          printf "| %-16s | %8.0f | %5.1f%% |\n", names[i], part[names[i]] / n,
-            100 * part[names[i]] / total
+          printf "| %-28s | %8.0f |\n", names[i], part[names[i]] / n
         }
-        printf "| %-16s | %8.0f | %5.1f%% |\n", "everything else",
-          (total - inside) / n, 100 * (total - inside) / total
-        printf "| %-16s | %8.0f | %5.1f%% |\n", "in all", total / n, 100
+        printf "| %-28s | %8.0f |\n", "everything else", (total - inside) / n
+        printf "| %-28s | %8.0f |\n", "in all", total / n
       }'
 }
 
@@ -178,14 +217,17 @@ mkdir -p "$data/out"
 times=$data/out/times
 mkdir -p "$times"
 
-# Every timed output must be right: check it against the awk program once.
+# Every timed output must be right: check it against the awk program once,
+# and the gzipped input's against the plain one's.
 run_pdb_convert "$data/large.pdb" "$data/out/check.pdb"
 run_mawk "$data/large.pdb" "$data/out/check.awk.pdb"
 cmp "$data/out/check.pdb" "$data/out/check.awk.pdb"
+run_gzip "$data/large.pdb" "$data/out/check.gz.pdb"
+cmp "$data/out/check.pdb" "$data/out/check.gz.pdb"
 
-time_set large "$rounds"
-time_set small "$rounds_small"
-print_times large "large: one file of $(($(stat -c %s "$data/large.pdb") / 1000000)) MB, $(records "$data/large.pdb") coordinate records, median of $rounds rounds"
-print_times small "small: $(ls "$data/small" | wc -l) files of 50-500 KB, one process each, median of $rounds_small rounds"
+time_set large "$rounds" "${programs_large[@]}"
+time_set small "$rounds_small" "${programs[@]}"
+print_times large "large: one file of $(($(stat -c %s "$data/large.pdb") / 1000000)) MB ($(($(stat -c %s "$data/large.pdb.gz") / 1000000)) MB gzipped), $(records "$data/large.pdb") coordinate records, $rounds rounds" "${programs_large[@]}"
+print_times small "small: $(ls "$data/small" | wc -l) files of 50-500 KB, one process each, $rounds_small rounds" "${programs[@]}"
 print_memory
 print_instructions

@@ -538,28 +538,9 @@ static FILE* open_temporary(examined_output& found, output_kind kind,
   return out;
 }
 
-FILE* open_replacing_output(const std::string& outfile, std::string& target) {
-  signal(SIGXFSZ, SIG_IGN);
-  target.clear();
-  for (int look = 0; look < kMaxLooks; ++look) {
-    examined_output found;
-    output_kind kind = examine(outfile, found);
-    FILE* out = nullptr;
-    bool in_place;
-    if (kind == kReplace || kind == kCreate) {
-      out = open_temporary(found, kind, in_place);
-    }
-    if (out != nullptr) {
-      target = outfile;
-      return out;
-    }
-    release(found, kind);
-    if (kind != kChanged) return nullptr;
-  }
-  return nullptr;
-}
-
-FILE* open_output(const std::string& outfile, std::string& target) {
+// open_output, or, where replacing_only, open_replacing_output.
+static FILE* open_examined(const std::string& outfile, std::string& target,
+                           bool replacing_only) {
   // A file-size limit then fails a write, as a full disk does, instead of
   // killing the process with no word.
   signal(SIGXFSZ, SIG_IGN);
@@ -567,33 +548,26 @@ FILE* open_output(const std::string& outfile, std::string& target) {
   for (int look = 0; look < kMaxLooks; ++look) {
     examined_output found;
     output_kind kind = examine(outfile, found);
+    if (kind == kChanged) {
+      release(found, kind);
+      continue;
+    }
     FILE* out = nullptr;
     bool in_place = false;
-    switch (kind) {
-      case kChanged:
-        release(found, kind);
-        continue;
-      case kFailed:
-        break;
-      case kByPath:
-        out = fopen(outfile.c_str(), "w");
-        break;
-      case kDescriptor:
-        out = stream_on(dup(found.fd));
-        break;
-      case kInPlace:
-        in_place = true;
-        break;
-      case kReplace:
-      case kCreate:
-        out = open_temporary(found, kind, in_place);
-        if (out != nullptr) {
-          target = outfile;
-          return out;
-        }
-        break;
+    if (kind == kReplace || kind == kCreate) {
+      out = open_temporary(found, kind, in_place);
+      if (out != nullptr) {
+        target = outfile;
+        return out;
+      }
     }
-    if (in_place) {
+    if (replacing_only) {
+      release(found, kind);
+      return nullptr;
+    }
+    if (kind == kByPath) out = fopen(outfile.c_str(), "w");
+    if (kind == kDescriptor) out = stream_on(dup(found.fd));
+    if (kind == kInPlace || in_place) {
       out = truncated(found.fd);
       found.fd = -1;
     }
@@ -604,6 +578,14 @@ FILE* open_output(const std::string& outfile, std::string& target) {
   }
   errno = EAGAIN;
   return nullptr;
+}
+
+FILE* open_replacing_output(const std::string& outfile, std::string& target) {
+  return open_examined(outfile, target, true);
+}
+
+FILE* open_output(const std::string& outfile, std::string& target) {
+  return open_examined(outfile, target, false);
 }
 
 // Whether the output's name still holds the file examined, or still none.

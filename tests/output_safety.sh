@@ -51,6 +51,18 @@ expect() {
   [ "$(< err)" = "$3" ] || fail "$1: stderr '$(< err)', expected '$3'"
 }
 
+# mount_namespace: sets unshare to the command that runs another in a mount
+# namespace of its own, whose mounts go when it ends; outside root, a user
+# namespace lends the right to mount. Skips the scenario where there is none.
+mount_namespace() {
+  unshare=(unshare --mount)
+  [ "$(id -u)" = 0 ] || unshare+=(--map-root-user)
+  if ! "${unshare[@]}" true 2> /dev/null; then
+    echo "cannot make a mount namespace here: skipped"
+    exit 77
+  fi
+}
+
 full_disk() {
   # Records of 46 characters grow to 55 when converted: in place, the input
   # fits the file system and its conversion does not.
@@ -59,14 +71,8 @@ full_disk() {
   }' > short.pdb
   records 20000 long.pdb
   mkdir small
-  # A mount namespace of its own: the file system goes when the test ends.
-  # Outside root, a user namespace lends the right to mount.
-  local unshare=(unshare --mount)
-  [ "$(id -u)" = 0 ] || unshare+=(--map-root-user)
-  if ! "${unshare[@]}" true 2> /dev/null; then
-    echo "cannot make a mount namespace here: skipped"
-    exit 77
-  fi
+  local unshare
+  mount_namespace
   "${unshare[@]}" bash -c '
     mount -t tmpfs -o size=1m tmpfs small 2> /dev/null || exit 77
     cp short.pdb small/in.pdb
@@ -303,12 +309,8 @@ bind_mount() {
   "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
   echo mounted > source.pdb
   echo hidden > target.pdb
-  local unshare=(unshare --mount)
-  [ "$(id -u)" = 0 ] || unshare+=(--map-root-user)
-  if ! "${unshare[@]}" true 2> /dev/null; then
-    echo "cannot make a mount namespace here: skipped"
-    exit 77
-  fi
+  local unshare
+  mount_namespace
   # Renaming over a mount point is refused: the result is copied over it.
   "${unshare[@]}" bash -c '
     mount --bind source.pdb target.pdb 2> /dev/null || exit 77

@@ -12,8 +12,7 @@ std::string trimmed(const std::string& text, const char* set);
 
 // The same for the characters from begin up to end, so that a field can be
 // trimmed where it lies in a line, without a copy of its own.
-std::string_view trimmed(const char* begin, const char* end,
-                         const char* set);
+std::string_view trimmed(const char* begin, const char* end, const char* set);
 
 // text without its leading characters that are in set.
 std::string ltrimmed(const std::string& text, const char* set);

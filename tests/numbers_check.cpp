@@ -120,9 +120,9 @@ static void check_put_integer_field(const shelf& s, int width,
   char got[32];
   char* end = put_integer(got, s.bytes, n, width);
   if (end - got != want_length || std::memcmp(got, want, want_length) != 0) {
-    mismatch("put_integer(" + escaped(field, n) + ", " +
-             std::to_string(width) + ") gave " + escaped(got, end - got) +
-             ", %*d " + escaped(want, want_length));
+    mismatch("put_integer(" + escaped(field, n) + ", " + std::to_string(width) +
+             ") gave " + escaped(got, end - got) + ", %*d " +
+             escaped(want, want_length));
   }
 }
 

@@ -73,9 +73,10 @@ echo "input: $(stat -c %s input.pdb) bytes, $records coordinate records," \
      "$atoms ATOM records"
 
 # check <form> <output> <command...>: runs the conversion into output,
-# checks every output line and prints the peak memory.
+# checks every output line, prints the peak memory and leaves it, in KiB,
+# in peak_kb.
 check() {
-  local form=$1 output=$2 peak_kb seconds lines
+  local form=$1 output=$2 seconds lines
   shift 2
   /usr/bin/time -f '%M %e' -o usage "$@" 2> /dev/null
   read -r peak_kb seconds < usage
@@ -93,8 +94,8 @@ check() {
   fi
   rm "$output"
   echo "$form: $lines lines, each as the block converts; $seconds s;" \
-       "peak RSS $((peak_kb / 1024)) MiB," \
-       "$((peak_kb * 1024 / atoms)) bytes per ATOM record"
+       "peak RSS $peak_kb KiB, $((peak_kb * 1024 / atoms)) bytes per ATOM" \
+       "record"
 }
 
 check "from the file" out.pdb "$exe" input.pdb out.pdb

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+
+#include "string_functions.h"
 
 // The fast paths take only fields of these forms, filling the field, which
 // are common and few enough to be checked one by one against the C library
@@ -153,22 +156,6 @@ static char* put_digits_before(char* end, std::uint32_t value) {
   return end;
 }
 
-// Copies the 1 to 16 bytes from begin to end to out by fixed-size copies,
-// which compile to a few moves, where a copy of variable size is a call.
-static char* put_short(char* out, const char* begin, const char* end) {
-  std::size_t length = end - begin;
-  if (length >= 8) {
-    std::memcpy(out, begin, 8);
-    std::memcpy(out + length - 8, end - 8, 8);
-  } else if (length >= 4) {
-    std::memcpy(out, begin, 4);
-    std::memcpy(out + length - 4, end - 4, 4);
-  } else {
-    for (std::size_t i = 0; i < length; ++i) out[i] = begin[i];
-  }
-  return out + length;
-}
-
 static char* put_thousandths(char* out, bool negative,
                              std::uint64_t thousandths) {
   // At most "-9999999.000" or "99999999.000", right-aligned in eight.
@@ -183,7 +170,8 @@ static char* put_thousandths(char* out, bool negative,
   char* p = put_digits_before(end - 4,
                               static_cast<std::uint32_t>(thousandths / 1000));
   if (negative) *--p = '-';
-  return put_short(out, std::min(p, end - kPrintedWidth), end);
+  const char* begin = std::min(p, end - kPrintedWidth);
+  return put_text(out, std::string_view(begin, end - begin));
 }
 
 // Whether the field is what "%8.3f" prints for its own value, as it is in
@@ -232,7 +220,8 @@ char* put_integer(char* out, int value, int width) {
   if (value < 0) magnitude = 0u - magnitude;
   char* p = put_digits_before(end, magnitude);
   if (value < 0) *--p = '-';
-  return put_short(out, std::min(p, end - width), end);
+  const char* begin = std::min(p, end - width);
+  return put_text(out, std::string_view(begin, end - begin));
 }
 
 // Whether the field is what "%*d" prints for its own value in a width of its
@@ -255,7 +244,7 @@ static bool is_printed_integer(const char* field, std::size_t n, int width) {
 
 char* put_integer(char* out, const char* field, std::size_t n, int width) {
   if (is_printed_integer(field, n, width)) {
-    return put_short(out, field, field + n);
+    return put_text(out, std::string_view(field, n));
   }
   return put_integer(out, read_integer(field, n), width);
 }

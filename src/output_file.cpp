@@ -389,39 +389,44 @@ static int create_temporary(const std::string& output_name) {
   return fd;
 }
 
-// The names of fd's extended attributes, each ending in a NUL.
-static bool attribute_names(int fd, std::vector<char>& names) {
+// Fills data with what fetch(buffer, size) gives: fetch returns the size
+// needed when given none, as flistxattr and fgetxattr do, and ERANGE where
+// the data grew since. Returns false, with errno set, where it fails.
+template <typename Fetch>
+static bool fetched(Fetch fetch, std::vector<char>& data) {
   for (;;) {
-    ssize_t size = flistxattr(fd, nullptr, 0);
-    if (size < 0) {
-      names.clear();
-      return errno == ENOTSUP;
-    }
-    names.resize(size);
+    ssize_t size = fetch(nullptr, 0);
+    if (size < 0) return false;
+    data.resize(size);
     if (size == 0) return true;
-    size = flistxattr(fd, names.data(), names.size());
+    size = fetch(data.data(), data.size());
     if (size >= 0) {
-      names.resize(size);
+      data.resize(size);
       return true;
     }
     if (errno != ERANGE) return false;
   }
 }
 
+// The names of fd's extended attributes, each ending in a NUL; none where the
+// file system has none.
+static bool attribute_names(int fd, std::vector<char>& names) {
+  if (fetched([fd](char* list,
+                   std::size_t size) { return flistxattr(fd, list, size); },
+              names)) {
+    return true;
+  }
+  names.clear();
+  return errno == ENOTSUP;
+}
+
 static bool attribute_value(int fd, const char* name,
                             std::vector<char>& value) {
-  for (;;) {
-    ssize_t size = fgetxattr(fd, name, nullptr, 0);
-    if (size < 0) return false;
-    value.resize(size);
-    if (size == 0) return true;
-    size = fgetxattr(fd, name, value.data(), value.size());
-    if (size >= 0) {
-      value.resize(size);
-      return true;
-    }
-    if (errno != ERANGE) return false;
-  }
+  return fetched(
+      [fd, name](char* data, std::size_t size) {
+        return fgetxattr(fd, name, data, size);
+      },
+      value);
 }
 
 static bool has_name(const std::vector<char>& names, const char* name) {

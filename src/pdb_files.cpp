@@ -67,9 +67,12 @@ static std::string_view field(std::string_view line, column c) {
                           std::min(c.width, line.size() - c.offset));
 }
 
-static std::string_view text_field(std::string_view line, column c) {
-  std::string_view text = field(line, c);
+static std::string_view blank_trimmed(std::string_view text) {
   return trimmed(text.data(), text.data() + text.size(), kBlankChars);
+}
+
+static std::string_view text_field(std::string_view line, column c) {
+  return blank_trimmed(field(line, c));
 }
 
 static int integer_field(std::string_view line, column c) {
@@ -175,22 +178,6 @@ static std::string_view as_printed(std::string_view text) {
   return text.substr(0, n);
 }
 
-// Copies text to out. The texts of a line are short, and fixed-size copies,
-// which compile to a few moves, are cheaper than a call.
-static char* put_text(char* out, std::string_view text) {
-  std::size_t n = text.size();
-  const char* from = text.data();
-  if (n > 8) {
-    memcpy(out, from, n);
-  } else if (n >= 4) {
-    memcpy(out, from, 4);
-    memcpy(out + n - 4, from + n - 4, 4);
-  } else {
-    for (std::size_t i = 0; i < n; ++i) out[i] = from[i];
-  }
-  return out + n;
-}
-
 // text as %*s (right-aligned) or %-*s (left-aligned) prints it in width.
 static char* put_aligned(char* out, std::string_view text, std::size_t width,
                          bool left) {
@@ -204,15 +191,13 @@ static char* put_aligned(char* out, std::string_view text, std::size_t width,
   return out + width;
 }
 
-// Whether a field that "%*s" prints trimmed, right-aligned in its own width,
-// prints as it stands: where it holds no control character (the blanks that
-// are trimmed, other than the space, and NUL are all below it), and only
-// leading spaces, trimming takes those and aligning puts them back.
-static bool prints_as_it_stands(std::string_view field) {
-  for (char c : field) {
-    if (static_cast<unsigned char>(c) < ' ') return false;
+// Whether text holds a control character: a NUL, which %s stops at, or a
+// blank that trimming takes other than the space, which are all below it.
+static bool has_control(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < ' ') return true;
   }
-  return field.back() != ' ';
+  return false;
 }
 
 static constexpr bool all_below_or_space(const char* set) {
@@ -222,22 +207,27 @@ static constexpr bool all_below_or_space(const char* set) {
   return true;
 }
 static_assert(all_below_or_space(kBlankChars),
-              "prints_as_it_stands knows the blanks as control characters");
+              "has_control knows the blanks as control characters");
+
+// Whether a field that "%*s" prints trimmed, right-aligned in its own width,
+// prints as it stands: where it holds no control character and only leading
+// spaces, trimming takes those and aligning puts them back.
+static bool prints_as_it_stands(std::string_view field) {
+  return !has_control(field) && field.back() != ' ';
+}
 
 // Whether a name field prints as it stands between the blanks that the
 // templates put around it: it holds no control character, its alternate
 // location is blank, its name fills the four columns from col 13 or starts at
 // col 14, and the table does not rename it.
 static bool name_prints_as_it_stands(std::string_view field) {
-  if (field.size() != 5 || field[4] != ' ') return false;
-  for (char c : field) {
-    if (static_cast<unsigned char>(c) < ' ') return false;
+  if (field.size() != 5 || field[4] != ' ' || has_control(field)) {
+    return false;
   }
   bool from_col_13 = field[0] != ' ';
   if (field[from_col_13 ? 3 : 1] == ' ') return false;
   if (!may_be_renamed(field[from_col_13 ? 0 : 1])) return true;
-  std::string_view name =
-      trimmed(field.data(), field.data() + field.size(), kBlankChars);
+  std::string_view name = blank_trimmed(field);
   return renamed_hydrogen(name).data() == name.data();
 }
 
@@ -255,7 +245,7 @@ static char* put_text_field(char* out, std::string_view line, column c) {
   if (text.size() == c.width && prints_as_it_stands(text)) {
     return put_field_as_it_stands(out, line, c);
   }
-  return put_aligned(out, text_field(line, c), c.width, false);
+  return put_aligned(out, blank_trimmed(text), c.width, false);
 }
 
 // line's atom name as the templates print it, with the blank before it and

@@ -23,33 +23,38 @@ static bool is_in(char c, const char* set) {
   return false;
 }
 
-// [begin, end) less its leading and trailing characters for which in holds.
+// The first character of [begin, end) for which in does not hold; end if
+// none.
 template <typename Predicate>
-static std::string_view trimmed_where(const char* begin, const char* end,
-                                      Predicate in) {
+static const char* first_not(const char* begin, const char* end, Predicate in) {
   while (begin != end && in(*begin)) ++begin;
-  while (end != begin && in(end[-1])) --end;
-  return std::string_view(begin, end - begin);
-}
-
-static const char* first_not_in(const char* begin, const char* end,
-                                const char* set) {
-  while (begin != end && is_in(*begin, set)) ++begin;
   return begin;
 }
 
-// One past the last character of [begin, end) not in set; begin if none.
-static const char* end_not_in(const char* begin, const char* end,
-                              const char* set) {
-  while (end != begin && is_in(end[-1], set)) --end;
+// One past the last character of [begin, end) for which in does not hold;
+// begin if none.
+template <typename Predicate>
+static const char* end_not(const char* begin, const char* end, Predicate in) {
+  while (end != begin && in(end[-1])) --end;
   return end;
+}
+
+template <typename Predicate>
+static std::string_view trimmed_where(const char* begin, const char* end,
+                                      Predicate in) {
+  begin = first_not(begin, end, in);
+  return std::string_view(begin, end_not(begin, end, in) - begin);
+}
+
+static auto in_set(const char* set) {
+  return [set](char c) { return is_in(c, set); };
 }
 
 std::string_view trimmed(const char* begin, const char* end, const char* set) {
   // The reader trims every field of every record with kBlankChars: testing
   // that set by its mask, not a loop, is a tenth of the work.
   if (set == kBlankChars) return trimmed_where(begin, end, is_blank);
-  return trimmed_where(begin, end, [set](char c) { return is_in(c, set); });
+  return trimmed_where(begin, end, in_set(set));
 }
 
 std::string trimmed(const std::string& text, const char* set) {
@@ -58,10 +63,10 @@ std::string trimmed(const std::string& text, const char* set) {
 
 std::string ltrimmed(const std::string& text, const char* set) {
   const char* end = text.data() + text.size();
-  return std::string(first_not_in(text.data(), end, set), end);
+  return std::string(first_not(text.data(), end, in_set(set)), end);
 }
 
 std::string rtrimmed(const std::string& text, const char* set) {
   const char* begin = text.data();
-  return std::string(begin, end_not_in(begin, begin + text.size(), set));
+  return std::string(begin, end_not(begin, begin + text.size(), in_set(set)));
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 
 #include "pdb_files.h"
@@ -20,20 +21,22 @@ static void keep_stderr_open() {
   }
 }
 
+// A large input whose conversion must be held until it is read whole can
+// exhaust memory: that must end the run with a message and status 1, not
+// abort it. Said where the allocation fails, since throwing needs memory too:
+// under a tight limit, throwing bad_alloc itself ends in std::terminate.
+static void out_of_memory() {
+  fputs("Out of memory\n", stderr);
+  exit(1);
+}
+
 int main(int argc, char* argv[]) {
+  std::set_new_handler(out_of_memory);
   keep_stderr_open();
   if (argc < 3) {
     fputs("Program pdb_file outfile\n", stderr);
     return 1;
   }
-  // An endless line, or a large input whose conversion must be held until it
-  // is read whole, can exhaust memory: that must end the run with a message
-  // and status 1, not abort it.
-  try {
-    convert_pdb(argv[1], argv[2]);
-  } catch (const std::bad_alloc&) {
-    fputs("Out of memory\n", stderr);
-    return 1;
-  }
+  convert_pdb(argv[1], argv[2]);
   return 0;
 }

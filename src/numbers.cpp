@@ -17,8 +17,7 @@
 //   coordinate: ' '* [+-]? digit* ('.' digit*)?, with a digit, or all blanks
 // Everything else (other white space, exponents, hex, inf and nan, bytes
 // after the number, a NUL, a field longer than 8 bytes) goes to the C
-// library, given a std::string as its C string: up to 15 bytes, the string
-// holds them without an allocation.
+// library.
 
 static const std::size_t kMaxFieldWidth = 8;
 static const int kPrintedWidth = 8;  // of "%8.3f"
@@ -45,6 +44,18 @@ static const char* skip_blanks(const char* p, const char* end) {
   return p;
 }
 
+// atoi and atof of the field, made a C string: a std::string holds up to 15
+// bytes without an allocation. Kept out of the fast paths, whose every call
+// would otherwise pay for the string's frame.
+[[gnu::noinline]] static int c_library_atoi(const char* field, std::size_t n) {
+  return atoi(std::string(field, n).c_str());
+}
+
+[[gnu::noinline]] static double c_library_atof(const char* field,
+                                               std::size_t n) {
+  return atof(std::string(field, n).c_str());
+}
+
 static bool scan_integer(const char* p, const char* end, int& value) {
   p = skip_blanks(p, end);
   value = 0;
@@ -65,7 +76,7 @@ int read_integer(const char* field, std::size_t n) {
   if (n <= kMaxFieldWidth && scan_integer(field, field + n, value)) {
     return value;
   }
-  return atoi(std::string(field, n).c_str());
+  return c_library_atoi(field, n);
 }
 
 static bool scan_decimal(const char* p, const char* end, decimal& d) {
@@ -98,7 +109,7 @@ double read_coordinate(const char* field, std::size_t n) {
     double value = d.digits / kPowersOfTen[d.fraction];
     return d.negative ? -value : value;
   }
-  return atof(std::string(field, n).c_str());
+  return c_library_atof(field, n);
 }
 
 // The magnitude "%.3f" prints for the double nearest d, in thousandths;
@@ -197,8 +208,8 @@ char* put_coordinate(char* out, const char* field, std::size_t n) {
     return put_thousandths(out, d.negative, thousandths);
   }
   char printed[kMaxCoordinateText + 1];
-  int length = snprintf(printed, sizeof printed, "%8.3f",
-                        atof(std::string(field, n).c_str()));
+  int length =
+      snprintf(printed, sizeof printed, "%8.3f", c_library_atof(field, n));
   std::memcpy(out, printed, length);
   return out + length;
 }

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "input_file.h"
+#include "mmcif_input.h"
 #include "numbers.h"
 #include "output_file.h"
 #include "string_functions.h"
@@ -122,25 +122,25 @@ static int record_type_of(std::string_view line) {
 // The record type of line, having ended the run where it is a coordinate
 // record too short to hold its fields.
 static int checked_record_type(std::string_view line,
-                               const std::string& pdb_file, long line_number) {
+                               const std::string& pdb_file,
+                               const record_input* in) {
   int record_type = record_type_of(line);
   if (record_type != 0 && line.size() < kMinRecordLength) {
     fprintf(stderr, "%s:%ld: coordinate record shorter than 46 characters\n",
-            pdb_file.c_str(), line_number);
+            pdb_file.c_str(), record_line(in));
     exit(1);
   }
   return record_type;
 }
 
 // Closes the input however reading ends, by a return or by an exception.
-using input_closer = std::unique_ptr<input_file, void (*)(input_file*)>;
+using input_closer = std::unique_ptr<record_input, void (*)(record_input*)>;
 
 void read_protein(std::string pdb_file, std::vector<atom>& atoms) {
-  input_closer in(open_input(pdb_file), close_input);
+  input_closer in(open_records(pdb_file), close_records);
   std::string_view line;
-  long line_number = 0;
-  while (read_line(in.get(), line)) {
-    int record_type = checked_record_type(line, pdb_file, ++line_number);
+  while (read_record(in.get(), line)) {
+    int record_type = checked_record_type(line, pdb_file, in.get());
     if (record_type == 0) continue;
     std::array<double, 3> coords;
     for (int i = 0; i < 3; ++i) {
@@ -337,15 +337,14 @@ using text_block = std::pair<std::unique_ptr<char[]>, std::size_t>;
 // remembered, so that an input error later in the file still ends the run
 // with its own message; where out is not open, the blocks are kept in held.
 // Returns whether every write succeeded.
-static bool convert_lines(input_file* in, const std::string& pdb_file,
+static bool convert_lines(record_input* in, const std::string& pdb_file,
                           FILE* out, std::vector<text_block>& held) {
   bool written = true;
   std::unique_ptr<char[]> block(new char[kBlockSize]);
   char* end = block.get();
   std::string_view line;
-  long line_number = 0;
-  while (read_line(in, line)) {
-    if (checked_record_type(line, pdb_file, ++line_number) != kAtomRecord) {
+  while (read_record(in, line)) {
+    if (checked_record_type(line, pdb_file, in) != kAtomRecord) {
       continue;
     }
     if (block.get() + kBlockSize - end < std::ptrdiff_t(kMaxLineLength)) {
@@ -382,7 +381,7 @@ static void write_held(const std::string& outfile,
 }
 
 void convert_pdb(std::string pdb_file, std::string outfile) {
-  input_closer in(open_input(pdb_file), close_input);
+  input_closer in(open_records(pdb_file), close_records);
   std::string target;
   // Only an output that a new file will replace may be written while the
   // input is read: any other would be left cut short by an input error.

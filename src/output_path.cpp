@@ -1,0 +1,193 @@
+#include "output_path.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+// As many links as the kernel follows in one path.
+static const int kMaxLinks = 40;
+
+void close_descriptor(int& fd) {
+  if (fd < 0) return;
+  int error = errno;
+  close(fd);
+  errno = error;
+  fd = -1;
+}
+
+void release(examined_output& found, output_kind kind) {
+  close_descriptor(found.directory);
+  if (kind != kDescriptor) close_descriptor(found.fd);
+}
+
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Splits path into its directory part, with its last slash, and its last
+// component.
+static void split_path(const std::string& path, std::string& directory,
+                       std::string& name) {
+  std::string::size_type slash = path.rfind('/');
+  std::string::size_type start = slash == std::string::npos ? 0 : slash + 1;
+  directory = path.substr(0, start);
+  name = path.substr(start);
+}
+
+// A name a file may be made under: not empty, nor . or ..
+static bool plain_name(const std::string& name) {
+  return !name.empty() && name != "." && name != "..";
+}
+
+// Opens the directory path, relative to base, in pieces shorter than
+// PATH_MAX, so that a longer path is not refused. Returns an O_PATH
+// descriptor, or -1 with errno set.
+static int open_directory(int base, const std::string& path) {
+  int directory = base;
+  std::string::size_type from = 0;
+  do {
+    // "a//b" is "a/b": a piece after the first must not start at the root.
+    while (from > 0 && from < path.size() && path[from] == '/') ++from;
+    std::string::size_type end = path.size();
+    if (end - from >= PATH_MAX) {
+      end = path.rfind('/', from + PATH_MAX - 2);
+      if (end == std::string::npos || end < from) {
+        if (directory != base) close_descriptor(directory);
+        errno = ENAMETOOLONG;
+        return -1;
+      }
+      ++end;
+    }
+    std::string piece = end > from ? path.substr(from, end - from) : ".";
+    int next =
+        openat(directory, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (directory != base) close_descriptor(directory);
+    if (next < 0) return -1;
+    directory = next;
+    from = end;
+  } while (from < path.size());
+  return directory;
+}
+
+// The descriptor number that /dev/fd/N or /proc/self/fd/N names, or -1.
+static int descriptor_in_path(const std::string& path) {
+  static const char* const kPrefixes[] = {"/dev/fd/", "/proc/self/fd/",
+                                          "/proc/thread-self/fd/"};
+  for (const char* prefix : kPrefixes) {
+    std::string::size_type length = strlen(prefix);
+    if (path.compare(0, length, prefix) != 0) continue;
+    std::string number = path.substr(length);
+    if (number.empty() || number.size() > 9 ||
+        number.find_first_not_of("0123456789") != std::string::npos) {
+      return -1;
+    }
+    return atoi(number.c_str());
+  }
+  return -1;
+}
+
+static bool open_for_writing(int fd, const struct stat& file) {
+  int flags = fcntl(fd, F_GETFL);
+  struct stat status;
+  return flags != -1 && (flags & O_PATH) == 0 &&
+         (flags & O_ACCMODE) != O_RDONLY && fstat(fd, &status) == 0 &&
+         same_file(status, file);
+}
+
+// The inherited descriptor, open for writing, that outfile names: standard
+// output or error by any path to their file, any other as /dev/fd/N or
+// /proc/self/fd/N. Opening the path anew would truncate the file that
+// descriptor was opened on, even with >>; the descriptor itself keeps the
+// redirection's offset and mode. -1 when there is none.
+static int inherited_descriptor(const std::string& outfile,
+                                const struct stat& file) {
+  const int candidates[] = {descriptor_in_path(outfile), STDOUT_FILENO,
+                            STDERR_FILENO};
+  for (int fd : candidates) {
+    if (fd >= 0 && open_for_writing(fd, file)) return fd;
+  }
+  return -1;
+}
+
+// Moves directory and name to where the link they name leads.
+static bool follow_link(int& directory, std::string& name) {
+  char text[PATH_MAX];
+  ssize_t length = readlinkat(directory, name.c_str(), text, sizeof text);
+  if (length < 0) return false;
+  if (length == sizeof text) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  std::string link_directory;
+  split_path(std::string(text, length), link_directory, name);
+  if (!plain_name(name)) {
+    errno = EISDIR;
+    return false;
+  }
+  int next = open_directory(directory, link_directory);
+  if (next < 0) return false;
+  close_descriptor(directory);
+  directory = next;
+  return true;
+}
+
+// Follows the symbolic links of found's name to the file they end at, as the
+// kernel would, so that the new file is made and renamed beside that file,
+// and a link stays a link. A dangling link ends at a missing file. Returns
+// false, with errno set, where a link cannot be followed.
+static bool follow_links(examined_output& found) {
+  for (int links = 0; links <= kMaxLinks; ++links) {
+    found.exists = fstatat(found.directory, found.name.c_str(), &found.status,
+                           AT_SYMLINK_NOFOLLOW) == 0;
+    if (!found.exists) return errno == ENOENT;
+    if (!S_ISLNK(found.status.st_mode)) return true;
+    if (!follow_link(found.directory, found.name)) return false;
+  }
+  errno = ELOOP;
+  return false;
+}
+
+// Opens found, a regular file, for writing without truncating it, and checks
+// that it is the file examined. Returns kReplace, kInPlace (a file of more
+// than one link), kChanged or kFailed.
+static output_kind open_existing(examined_output& found) {
+  found.fd = openat(found.directory, found.name.c_str(),
+                    O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (found.fd < 0) {
+    return errno == ENOENT || errno == ELOOP ? kChanged : kFailed;
+  }
+  struct stat status;
+  if (fstat(found.fd, &status) != 0) return kFailed;
+  if (!same_file(status, found.status)) return kChanged;
+  found.status = status;
+  return status.st_nlink == 1 ? kReplace : kInPlace;
+}
+
+output_kind examine(const std::string& outfile, examined_output& found) {
+  std::string directory_part;
+  split_path(outfile, directory_part, found.name);
+  found.directory = open_directory(AT_FDCWD, directory_part);
+  if (found.directory < 0) return kByPath;
+  // The file the path leads to as the kernel follows it: the file examined.
+  struct stat examined;
+  bool exists = fstatat(found.directory, found.name.c_str(), &examined, 0) == 0;
+  if (exists) found.fd = inherited_descriptor(outfile, examined);
+  if (found.fd >= 0) return kDescriptor;
+  if ((!exists && errno != ENOENT) || (exists && !S_ISREG(examined.st_mode)) ||
+      !plain_name(found.name)) {
+    return kByPath;
+  }
+  if (!follow_links(found)) return kFailed;
+  // The links were followed one at a time; any of them may have changed
+  // meanwhile, and the file found must be the file examined.
+  if (found.exists != exists ||
+      (exists && !same_file(found.status, examined))) {
+    return kChanged;
+  }
+  return exists ? open_existing(found) : kCreate;
+}

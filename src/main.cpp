@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <new>
 
+#include "output_path.h"
 #include "pdb_files.h"
 
 // Run with standard error closed (2>&-), the output file would take
@@ -21,6 +22,9 @@ static void keep_stderr_open() {
 }
 
 int main(int argc, char* argv[]) {
+  // Before anything is opened, so that /dev/fd/3 with no 3> given is never
+  // the program's own descriptor.
+  note_inherited_descriptors();
   keep_stderr_open();
   if (argc < 3) {
     fputs("Program pdb_file outfile\n", stderr);

@@ -1,16 +1,42 @@
 #include "output_path.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 // As many links as the kernel follows in one path.
 static const int kMaxLinks = 40;
+
+// Which of the descriptors below tracked_descriptors were open when the
+// program started, before it opened any of its own.
+static const int kMaxTrackedDescriptors = 1024;
+static bool open_at_start[kMaxTrackedDescriptors];
+static int tracked_descriptors = 0;
+
+void note_inherited_descriptors() {
+  struct rlimit limit;
+  int count = kMaxTrackedDescriptors;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < rlim_t(count)) {
+    count = limit.rlim_cur;
+  }
+  // One call for them all: a descriptor that is not open comes back POLLNVAL.
+  static struct pollfd descriptors[kMaxTrackedDescriptors];
+  for (int fd = 0; fd < count; ++fd) {
+    descriptors[fd].fd = fd;
+    descriptors[fd].events = 0;
+  }
+  if (poll(descriptors, count, 0) < 0) return;
+  for (int fd = 0; fd < count; ++fd) {
+    open_at_start[fd] = (descriptors[fd].revents & POLLNVAL) == 0;
+  }
+  tracked_descriptors = count;
+}
 
 void close_descriptor(int& fd) {
   if (fd < 0) return;
@@ -74,14 +100,21 @@ static int open_directory(int base, const std::string& path) {
   return directory;
 }
 
-// The descriptor number that /dev/fd/N or /proc/self/fd/N names, or -1.
+// The descriptor that path names as /dev/fd/N, /proc/self/fd/N or
+// /proc/<this process's id>/fd/N, or as /dev/stdin, /dev/stdout or
+// /dev/stderr; -1 where it names none.
 static int descriptor_in_path(const std::string& path) {
-  static const char* const kPrefixes[] = {"/dev/fd/", "/proc/self/fd/",
-                                          "/proc/thread-self/fd/"};
-  for (const char* prefix : kPrefixes) {
-    std::string::size_type length = strlen(prefix);
-    if (path.compare(0, length, prefix) != 0) continue;
-    std::string number = path.substr(length);
+  static const char* const kStandard[] = {"/dev/stdin", "/dev/stdout",
+                                          "/dev/stderr"};
+  for (int fd = 0; fd < 3; ++fd) {
+    if (path == kStandard[fd]) return fd;
+  }
+  const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/",
+                                  "/proc/thread-self/fd/",
+                                  "/proc/" + std::to_string(getpid()) + "/fd/"};
+  for (const std::string& prefix : prefixes) {
+    if (path.compare(0, prefix.size(), prefix) != 0) continue;
+    std::string number = path.substr(prefix.size());
     if (number.empty() || number.size() > 9 ||
         number.find_first_not_of("0123456789") != std::string::npos) {
       return -1;
@@ -89,6 +122,23 @@ static int descriptor_in_path(const std::string& path) {
     return atoi(number.c_str());
   }
   return -1;
+}
+
+// A descriptor the caller gave the program: one open when it started. Past
+// those tracked, one open now is the caller's: the program's own take the
+// lowest numbers that were free.
+static bool inherited(int fd) {
+  if (fd < tracked_descriptors) return open_at_start[fd];
+  return fcntl(fd, F_GETFD) != -1;
+}
+
+// Where path names a descriptor, whether that one was inherited; errno is
+// set where it was not.
+static bool names_inherited_descriptor(const std::string& path) {
+  int fd = descriptor_in_path(path);
+  if (fd < 0 || inherited(fd)) return true;
+  errno = EBADF;
+  return false;
 }
 
 static bool open_for_writing(int fd, const struct stat& file) {
@@ -109,7 +159,7 @@ static int inherited_descriptor(const std::string& outfile,
   const int candidates[] = {descriptor_in_path(outfile), STDOUT_FILENO,
                             STDERR_FILENO};
   for (int fd : candidates) {
-    if (fd >= 0 && open_for_writing(fd, file)) return fd;
+    if (fd >= 0 && inherited(fd) && open_for_writing(fd, file)) return fd;
   }
   return -1;
 }
@@ -123,6 +173,7 @@ static bool follow_link(int& directory, std::string& name) {
     errno = ENAMETOOLONG;
     return false;
   }
+  if (!names_inherited_descriptor(std::string(text, length))) return false;
   std::string link_directory;
   split_path(std::string(text, length), link_directory, name);
   if (!plain_name(name)) {
@@ -169,6 +220,9 @@ static output_kind open_existing(examined_output& found) {
 }
 
 output_kind examine(const std::string& outfile, examined_output& found) {
+  // As the shell refuses echo > /dev/fd/3 with no 3> given: the program's own
+  // descriptor there may well be its input.
+  if (!names_inherited_descriptor(outfile)) return kFailed;
   std::string directory_part;
   split_path(outfile, directory_part, found.name);
   found.directory = open_directory(AT_FDCWD, directory_part);

@@ -28,9 +28,15 @@ struct examined_output {
   int fd = -1;
 };
 
+// Records which descriptors are open, as the caller's: to be called before
+// the program opens any. Without it, every open descriptor counts as the
+// caller's.
+void note_inherited_descriptors();
+
 // Finds how outfile is to be written, and where: the file its path leads to,
 // with its symbolic links followed by hand and its directories opened in
-// pieces, or the inherited descriptor it names.
+// pieces, or the inherited descriptor it names. A descriptor named that was
+// not inherited makes it an output that cannot be opened.
 output_kind examine(const std::string& outfile, examined_output& found);
 
 // Closes what examine opened, but an inherited descriptor.

@@ -10,6 +10,10 @@
 #                root; skips with 77 where that cannot be done)
 #   descriptors  conversions appended through /dev/fd/3, /proc/self/fd/3 and
 #                /dev/stderr
+#   unopened     an output naming a descriptor that was not open when the
+#                program started (/dev/fd/3 with no 3>, /dev/stdout with
+#                standard output closed) is not opened, the input keeps its
+#                bytes; /proc/<its own pid>/fd/3 appends as /dev/fd/3 does
 #   attributes   a replaced file keeps its ACL and user attributes; a new one
 #                gets the ACL the shell's > gives (needs setfacl, setfattr and
 #                a file system that holds them; skips with 77)
@@ -264,6 +268,49 @@ descriptors() {
   "$exe" /dev/stdin /dev/fd/0 < x.pdb 2> /dev/null ||
     fail "/dev/fd/0 open for reading: the run failed"
   cmp -s x.pdb a.out || fail "/dev/fd/0 open for reading: x.pdb was not converted"
+}
+
+unopened() {
+  records 3 in.pdb
+  cp in.pdb before.pdb
+  "$exe" in.pdb a.out 2> /dev/null || exit 2
+  local name status
+  # The input takes the first descriptor free.
+  for name in /dev/fd/3 /proc/self/fd/3 /proc/thread-self/fd/3; do
+    cp before.pdb in.pdb
+    "$exe" in.pdb "$name" 3>&- > out 2> err
+    expect "$name never opened" 1 "" $?
+    [ "$(< out)" = $'This file could not be opened.\nDying' ] ||
+      fail "$name never opened: standard output '$(< out)'"
+    unchanged in.pdb before.pdb
+  done
+  # exec keeps the shell's process id, which names the program's own.
+  cp before.pdb in.pdb
+  bash -c 'exec "$0" in.pdb /proc/$$/fd/3' "$exe" 3>&- > out 2> err
+  expect "/proc/<own pid>/fd/3 never opened" 1 "" $?
+  unchanged in.pdb before.pdb
+  cp before.pdb in.pdb
+  "$exe" in.pdb /dev/stdin <&- > out 2> err
+  expect "/dev/stdin closed" 1 "" $?
+  unchanged in.pdb before.pdb
+  cp before.pdb in.pdb
+  "$exe" in.pdb /dev/stdout >&- 2> err
+  expect "/dev/stdout closed" 1 "" $?
+  unchanged in.pdb before.pdb
+  # The program puts /dev/null on a closed standard error, for itself.
+  "$exe" in.pdb /dev/stderr 2>&- > out
+  status=$?
+  [ "$status" = 1 ] || fail "/dev/stderr closed: status $status, expected 1"
+  [ "$(< out)" = $'This file could not be opened.\nDying' ] ||
+    fail "/dev/stderr closed: standard output '$(< out)'"
+
+  # Open when it started, the same descriptor by the program's own process
+  # id appends.
+  echo earlier > all.pdb
+  bash -c 'exec "$0" in.pdb /proc/$$/fd/3' "$exe" 3>> all.pdb 2> /dev/null ||
+    fail "/proc/<own pid>/fd/3: the run failed"
+  { echo earlier; cat a.out; } | cmp -s - all.pdb ||
+    fail "3>> all.pdb does not hold the earlier line and the conversion"
 }
 
 attributes() {

@@ -40,6 +40,14 @@
 // How often the output is looked at again when it changed while examined.
 static const int kMaxLooks = 8;
 
+// The new file that replaces a file is made owner-only, and so never open to
+// more users than the file it replaces, while it is given that file's owner,
+// attributes and mode. A new output replaces none: it is made with what the
+// shell's > gives, 0666 less the umask or the directory's default ACL, so
+// that the kernel sets either as for any new file.
+static const mode_t kReplacingMode = S_IRUSR | S_IWUSR;
+static const mode_t kCreatingMode = 0666;
+
 // The output being replaced, in whose directory the new file is, and a second
 // descriptor on the new file, to copy it or change its attributes once the
 // stream is closed.
@@ -81,7 +89,8 @@ static bool may_write_in_place(int error) {
 // place instead.
 static FILE* open_temporary(examined_output& found, output_kind kind,
                             bool& in_place) {
-  int fd = create_temporary(found.directory, found.name);
+  int fd = create_temporary(found.directory, found.name,
+                            kind == kReplace ? kReplacingMode : kCreatingMode);
   if (fd < 0) {
     in_place = kind == kReplace && may_write_in_place(errno);
     return nullptr;
@@ -166,6 +175,14 @@ static bool same_directory(int a, int b) {
          same_file(first, second);
 }
 
+// Gives the new file the attributes of found, the file it now replaces,
+// made owner-only first: that file may be more private than the one the new
+// file took after before.
+static bool retake_attributes(const examined_output& found) {
+  return fchmod(temporary_fd, kReplacingMode) == 0 &&
+         take_attributes(temporary_fd, found.fd, found.status);
+}
+
 // Looks at outfile again once its name no longer holds the file examined.
 // The result goes only to an output that is again one to replace or create
 // in the same directory, given the attributes of the file it now replaces;
@@ -176,8 +193,7 @@ static bool examine_again(const std::string& outfile) {
   output_kind kind = examine(outfile, found);
   bool taken = (kind == kReplace || kind == kCreate) &&
                same_directory(found.directory, output.directory) &&
-               (kind == kCreate ||
-                take_attributes(temporary_fd, found.fd, found.status));
+               (kind == kCreate || retake_attributes(found));
   if (taken) {
     close_descriptor(output.fd);
     std::swap(output.fd, found.fd);

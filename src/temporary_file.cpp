@@ -123,10 +123,10 @@ static void random_characters(char* out) {
   out[kRandomCharacters] = '\0';
 }
 
-// Mode 0666, so that the kernel applies the umask or the directory's default
-// ACL, as for any new file. Its name is recorded before it exists, with
-// signals held off meanwhile, so that no moment leaves it behind unrecorded.
-int create_temporary(int directory, const std::string& output_name) {
+// Its name is recorded before it exists, with signals held off meanwhile, so
+// that no moment leaves it behind unrecorded.
+int create_temporary(int directory, const std::string& output_name,
+                     mode_t mode) {
   static const bool kCleanupInstalled = install_cleanup();
   (void)kCleanupInstalled;
   temporary_dir = directory;
@@ -139,7 +139,7 @@ int create_temporary(int directory, const std::string& output_name) {
     memcpy(temporary_name, name.c_str(), name.size());
     random_characters(temporary_name + name.size());
     fd = openat(temporary_dir, temporary_name,
-                O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+                O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd >= 0 || errno != EEXIST) break;
   }
   if (fd < 0) temporary_name[0] = '\0';

@@ -2,6 +2,7 @@
 #define PDB_CONVERT_TEMPORARY_FILE_H_
 
 #include <signal.h>
+#include <sys/types.h>
 
 #include <string>
 
@@ -10,9 +11,11 @@
 // One such file at a time.
 
 // Creates the new file, hidden and named after output_name, in directory,
-// and records it to be removed should the process end before it is renamed.
+// with mode (less the umask, or as the directory's default ACL says), and
+// records it to be removed should the process end before it is renamed.
 // Returns a descriptor open for reading and writing, or -1 with errno set.
-int create_temporary(int directory, const std::string& output_name);
+int create_temporary(int directory, const std::string& output_name,
+                     mode_t mode);
 
 // Renames the new file to name in its directory: over the file there where
 // replace is set, and otherwise only where no file is there. Returns 0 or

@@ -17,6 +17,9 @@
 #   attributes   a replaced file keeps its ACL and user attributes; a new one
 #                gets the ACL the shell's > gives (needs setfacl, setfattr and
 #                a file system that holds them; skips with 77)
+#   private      the new file that replaces an owner-only file is owner-only
+#                from the start (needs strace, to hold the run just before
+#                the attributes are copied; skips with 77)
 #   bind_mount   an output that is a mount point is written (needs mount;
 #                skips with 77)
 #   paths        a dangling link, a working directory deeper than PATH_MAX
@@ -349,6 +352,33 @@ attributes() {
     fail "default ACL: new.pdb has $(getfacl -c shared/new.pdb | tr '\n' ' ')"
   [ -z "$(getfacl -s shared/plain.pdb)" ] ||
     fail "default ACL: plain.pdb took an ACL: $(getfacl -c shared/plain.pdb | tr '\n' ' ')"
+}
+
+private() {
+  if ! strace -f -qq -o /dev/null true 2> /dev/null; then
+    echo "no strace, or it may not trace here: skipped"
+    exit 77
+  fi
+  records 2000 in.pdb
+  echo private > out.pdb
+  chmod 600 out.pdb
+  # Held for a second where the attributes are about to be copied: the new
+  # file's mode then is the one it was made with.
+  strace -f -qq -o /dev/null -e trace=flistxattr \
+    -e inject=flistxattr:delay_enter=1000000 "$exe" in.pdb out.pdb 2> err &
+  local pid=$! tries new=
+  for ((tries = 0; tries < 100; ++tries)); do
+    new=$(find . -name '.*.pdb_convert-*')
+    [ -n "$new" ] && break
+    sleep 0.01
+  done
+  local mode
+  mode=$(stat -c %a "$new" 2> /dev/null)
+  wait "$pid"
+  expect "private output" 0 "Writing data to out.pdb" $?
+  [ "$mode" = 600 ] || fail "the new file was made with mode '$mode', not 600"
+  [ "$(stat -c %a out.pdb)" = 600 ] ||
+    fail "out.pdb has mode $(stat -c %a out.pdb), expected 600"
 }
 
 bind_mount() {

@@ -53,6 +53,9 @@ static const mode_t kCreatingMode = 0666;
 // stream is closed.
 static examined_output output;
 static int temporary_fd = -1;
+// Whether the new file is already known to fail the run, as a failed write
+// does, whatever is written to it.
+static bool output_failed = false;
 
 // Removes the new file, if it is still there, and closes what the output
 // held open.
@@ -84,7 +87,7 @@ static bool may_write_in_place(int error) {
 
 // A stream on a new file for found, of kind kReplace or kCreate, which
 // becomes the output being replaced. Returns nullptr, with found left to the
-// caller, where the new file cannot be made or cannot take on the replaced
+// caller, where the new file cannot be made or may not take on the replaced
 // file's attributes; in_place then says whether found may be written in
 // place instead.
 static FILE* open_temporary(examined_output& found, output_kind kind,
@@ -96,8 +99,8 @@ static FILE* open_temporary(examined_output& found, output_kind kind,
     return nullptr;
   }
   bool taken = kind == kCreate || take_attributes(fd, found.fd, found.status);
-  in_place = kind == kReplace && !taken;
-  temporary_fd = taken ? dup(fd) : -1;
+  in_place = !taken && may_write_in_place(errno);
+  temporary_fd = in_place ? -1 : dup(fd);
   FILE* out = temporary_fd >= 0 ? fdopen(fd, "w") : nullptr;
   if (out == nullptr) {
     close(fd);
@@ -105,6 +108,9 @@ static FILE* open_temporary(examined_output& found, output_kind kind,
     remove_temporary();
     return nullptr;
   }
+  // Any other failure to give them, a full disk or an I/O error, fails the
+  // run as a failed write does, and the output keeps its bytes.
+  output_failed = !taken;
   output = found;
   return out;
 }
@@ -255,7 +261,7 @@ static bool put_in_place(const std::string& outfile) {
 int close_output(FILE* out, const std::string& target) {
   int status = fclose(out);
   if (target.empty()) return status;
-  bool done = status == 0 && put_in_place(target);
+  bool done = status == 0 && !output_failed && put_in_place(target);
   discard_temporary();
   return done ? 0 : EOF;
 }

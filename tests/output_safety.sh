@@ -3,6 +3,9 @@
 # place, with its bytes; runs that append through standard output must append.
 # usage: output_safety.sh <pdb_convert> <scratch dir> <scenario>
 #   full_disk    a 1 MB file system fills up (needs mount; skips with 77)
+#   full_attributes  no room is left to copy a replaced file's extended
+#                attributes: a failed write, not an overwrite in place (needs
+#                mount and a tmpfs that holds user attributes; skips with 77)
 #   signals      the process is signalled while its output is open
 #   append       two conversions appended to one file through /dev/stdout
 #   permissions  a file that may not be written, in a directory where files
@@ -116,6 +119,43 @@ full_disk() {
   [ "$(< out.no_inode)" = $'This file could not be opened.\nDying' ] ||
     fail "no inode left: standard output '$(< out.no_inode)'"
   cmp -s in.no_inode short.pdb || fail "no inode left: the input lost its bytes"
+}
+
+full_attributes() {
+  records 2000 in.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  mkdir small
+  local unshare
+  mount_namespace
+  "${unshare[@]}" bash -c '
+    mount -t tmpfs -o size=1m,nr_inodes=8 tmpfs small 2> /dev/null || exit 77
+    echo earlier > small/out.pdb
+    setfattr -n user.origin -v "$(printf "%04000d" 0)" small/out.pdb \
+      2> /dev/null || exit 78
+    # Attributes take the room that inodes do: fill it, then leave room for
+    # the new file but not for the attribute.
+    touch small/filler
+    i=0
+    while setfattr -n user.f$i -v "$(printf "%0100d" 0)" small/filler \
+      2> /dev/null; do i=$((i + 1)); done
+    until touch small/probe 2> /dev/null; do
+      i=$((i - 1)) && setfattr -x user.f$i small/filler || exit 1
+    done
+    rm small/probe
+    "$0" in.pdb small/out.pdb 2> err
+    echo $? > status
+    cp small/out.pdb out.after &&
+      find small -mindepth 1 -name ".*" > left' "$exe"
+  case $? in
+    0) ;;
+    77) echo "cannot mount a tmpfs here: skipped"; exit 77 ;;
+    78) echo "no user attributes on tmpfs here: skipped"; exit 77 ;;
+    *) fail "the run in the mount namespace failed" ;;
+  esac
+  expect "no room for attributes" 1 \
+    $'Writing data to small/out.pdb\nCould not write small/out.pdb' "$(< status)"
+  [ "$(< out.after)" = earlier ] || fail "no room for attributes: out.pdb lost its bytes"
+  [ ! -s left ] || fail "temporary file left behind: $(< left)"
 }
 
 # start_held [outfile]: a full pipe on standard error holds the program,

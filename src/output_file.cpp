@@ -258,6 +258,11 @@ static bool put_in_place(const std::string& outfile) {
   return false;
 }
 
+void empty_new_file() {
+  if (temporary_fd >= 0) ftruncate(temporary_fd, 0);
+  output_failed = true;
+}
+
 int close_output(FILE* out, const std::string& target) {
   int status = fclose(out);
   if (target.empty()) return status;

@@ -6,6 +6,9 @@
 #   full_attributes  no room is left to copy a replaced file's extended
 #                attributes: a failed write, not an overwrite in place (needs
 #                mount and a tmpfs that holds user attributes; skips with 77)
+#   full_while_reading  the disk fills while the input still arrives through
+#                a FIFO: the new file gives its room back at once (needs
+#                mount; skips with 77)
 #   signals      the process is signalled while its output is open
 #   append       two conversions appended to one file through /dev/stdout
 #   permissions  a file that may not be written, in a directory where files
@@ -156,6 +159,42 @@ full_attributes() {
     $'Writing data to small/out.pdb\nCould not write small/out.pdb' "$(< status)"
   [ "$(< out.after)" = earlier ] || fail "no room for attributes: out.pdb lost its bytes"
   [ ! -s left ] || fail "temporary file left behind: $(< left)"
+}
+
+full_while_reading() {
+  # Twice the room of the file system, converted.
+  records 40000 in.pdb
+  mkdir small
+  local unshare
+  mount_namespace
+  "${unshare[@]}" bash -c '
+    mount -t tmpfs -o size=1m tmpfs small 2> /dev/null || exit 77
+    mkfifo fifo
+    "$0" fifo small/out.pdb 2> err &
+    exec 3> fifo
+    cat in.pdb >&3
+    # The program has read all but a pipe full, and stopped writing at the
+    # middle: the new file must be empty while it waits for more.
+    for ((tries = 0; tries < 100; ++tries)); do
+      size=$(find small -name ".*" -printf %s)
+      [ "$size" = 0 ] && break
+      sleep 0.01
+    done
+    echo "$size" > size.waiting
+    exec 3>&-
+    wait $!
+    echo $? > status
+    find small -mindepth 1 > left' "$exe"
+  case $? in
+    0) ;;
+    77) echo "cannot mount a tmpfs here: skipped"; exit 77 ;;
+    *) fail "the run in the mount namespace failed" ;;
+  esac
+  [ "$(< size.waiting)" = 0 ] ||
+    fail "the new file held $(< size.waiting) bytes while the input was read on"
+  expect "disk full while reading" 1 \
+    $'Writing data to small/out.pdb\nCould not write small/out.pdb' "$(< status)"
+  [ ! -s left ] || fail "files left behind: $(< left)"
 }
 
 # start_held [outfile]: a full pipe on standard error holds the program,

@@ -382,6 +382,9 @@ static void write_held(const std::string& outfile,
   std::string target;
   FILE* out = open_output(outfile, target);
   if (out == nullptr) die_unopenable();
+  // Each block, whole lines, in one write: others appending to the same file
+  // meet it only at a line's end.
+  setvbuf(out, nullptr, _IONBF, 0);
   announce(outfile);
   for (const text_block& block : held) {
     if (!write_all(out, block.first.get(), block.second)) {

@@ -11,6 +11,8 @@
 #                mount; skips with 77)
 #   signals      the process is signalled while its output is open
 #   append       two conversions appended to one file through /dev/stdout
+#   whole_lines  conversions appended through /dev/stdout while another
+#                writer appends to the same file: no line is split
 #   permissions  a file that may not be written, in a directory where files
 #                may be created, and the other way round (run as nobody when
 #                root; skips with 77 where that cannot be done)
@@ -280,6 +282,22 @@ append() {
   # A plain redirection still truncates.
   "$exe" a.pdb /dev/stdout > all.pdb 2> /dev/null
   cmp -s a.out all.pdb || fail "> all.pdb does not hold the conversion alone"
+}
+
+whole_lines() {
+  records 20000 in.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  : > all.pdb
+  while :; do echo X; done >> all.pdb &
+  local writer=$! i
+  for i in 1 2 3; do
+    "$exe" in.pdb /dev/stdout >> all.pdb 2> /dev/null || fail "run $i failed"
+  done
+  kill "$writer"
+  wait "$writer" 2> /dev/null
+  cat converted.pdb converted.pdb converted.pdb > expected.pdb
+  grep -vx X all.pdb | cmp -s - expected.pdb ||
+    fail "the conversions' lines were split by the other writer's"
 }
 
 permissions() {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <utility>
@@ -211,31 +212,71 @@ static bool examine_again(const std::string& outfile) {
   return taken || kind == kChanged;
 }
 
-static bool write_all(int fd, const char* bytes, std::size_t size) {
+static bool written_at(int fd, const char* bytes, std::size_t size,
+                       off_t offset) {
   while (size > 0) {
-    ssize_t written = write(fd, bytes, size);
+    ssize_t written = pwrite(fd, bytes, size, offset);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return false;
     bytes += written;
     size -= written;
+    offset += written;
   }
   return true;
 }
 
-// Copies the complete new file over the output, in place, for an output that
-// may not be renamed over: a mount point, or a file in a directory that
-// forbids it.
-static bool copy_over() {
-  if (output.fd < 0 || ftruncate(output.fd, 0) != 0 ||
-      lseek(temporary_fd, 0, SEEK_SET) != 0) {
+// Copies the bytes of the new file from offset from to offset to over the
+// output's, at the same offsets.
+static bool copied_range(off_t from, off_t to) {
+  std::vector<char> buffer(64 * 1024);
+  while (from < to) {
+    std::size_t size = std::min<off_t>(buffer.size(), to - from);
+    ssize_t got = pread(temporary_fd, buffer.data(), size, from);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0 || !written_at(output.fd, buffer.data(), got, from)) {
+      return false;
+    }
+    from += got;
+  }
+  return true;
+}
+
+// The new file's size bytes copied over the output's old_size. The space for
+// them is reserved first, so that a full disk fails the run before the old
+// bytes are touched. A file system that cannot reserve space gets the part
+// past the old end first, the only part that needs new space where a file
+// system writes in place, cut off again where that fails.
+static bool copied_over(off_t old_size, off_t size) {
+  bool reserved =
+      size == 0 || fallocate(output.fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0;
+  if (!reserved && errno != EOPNOTSUPP && errno != ENOSYS) {
+    // What was reserved before the disk was full.
+    ftruncate(output.fd, old_size);
     return false;
   }
-  std::vector<char> buffer(64 * 1024);
-  ssize_t got;
-  while ((got = read(temporary_fd, buffer.data(), buffer.size())) != 0) {
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0 || !write_all(output.fd, buffer.data(), got)) return false;
+  off_t first = reserved ? 0 : std::min(old_size, size);
+  if (!copied_range(first, size)) {
+    if (!reserved) ftruncate(output.fd, old_size);
+    return false;
   }
+  return copied_range(0, first) && ftruncate(output.fd, size) == 0;
+}
+
+// Copies the complete new file over the output, in place, for an output that
+// may not be renamed over: a mount point, or a file in a directory that
+// forbids it. Signals are held off meanwhile, so that the output holds its
+// old bytes or the whole result, never part of it; only SIGKILL can stop the
+// copy.
+static bool copy_over() {
+  struct stat old, result;
+  if (output.fd < 0 || fstat(output.fd, &old) != 0 ||
+      fstat(temporary_fd, &result) != 0) {
+    return false;
+  }
+  sigset_t previous = block_signals();
+  bool copied = copied_over(old.st_size, result.st_size);
+  restore_signals(previous);
+  if (!copied) return false;
   int fd = output.fd;
   output.fd = -1;
   return close(fd) == 0;

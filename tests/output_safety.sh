@@ -30,6 +30,11 @@
 #                the attributes are copied; skips with 77)
 #   bind_mount   an output that is a mount point is written (needs mount;
 #                skips with 77)
+#   mounted_copy the result copied over a mounted output: where it does not
+#                fit, or a signal comes during the copy, the output holds its
+#                old bytes or the whole result (needs mount; skips with 77;
+#                without strace, a file system that cannot reserve space is
+#                not tried)
 #   paths        a dangling link, a working directory deeper than PATH_MAX
 #                and a relative name just short of it, under a file-size limit
 #   changed      the output is replaced while the run writes it
@@ -499,6 +504,84 @@ bind_mount() {
   cmp -s source.pdb converted.pdb ||
     fail "bind-mounted output: the mounted file was not converted"
   unchanged target.pdb target.pdb
+}
+
+mounted_copy() {
+  records 20000 in.pdb
+  records 200000 large.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null &&
+    "$exe" large.pdb large.out 2> /dev/null || exit 2
+  # A file system that cannot reserve space, where strace can make one.
+  local no_reserve=()
+  strace -f -qq -o /dev/null true 2> /dev/null &&
+    no_reserve=(strace -f -qq -o /dev/null -e trace=fallocate
+                -e inject=fallocate:error=EOPNOTSUPP)
+  local unshare
+  mount_namespace
+  "${unshare[@]}" bash -c '
+    exe=$0
+    mkdir small && mount -t tmpfs -o size=1m tmpfs small 2> /dev/null || exit 77
+    echo mounted > small/source.pdb
+    : > target.pdb
+    mount --bind small/source.pdb target.pdb 2> /dev/null || exit 77
+    # Too large for the file system that holds the mounted file.
+    "$exe" in.pdb target.pdb 2> err.full
+    echo $? > status.full
+    cp small/source.pdb full.after
+    if [ $# != 0 ]; then
+      "$@" "$exe" in.pdb target.pdb 2> err.no_reserve
+      echo $? > status.no_reserve
+      cp small/source.pdb no_reserve.after
+    fi
+
+    # SIGTERM as soon as the copy has begun to change the mounted file.
+    umount target.pdb
+    echo mounted > source.pdb
+    mount --bind source.pdb target.pdb || exit 1
+    touch stamp
+    "$exe" large.pdb target.pdb 2> /dev/null &
+    pid=$!
+    while kill -0 $pid 2> /dev/null && ! [ source.pdb -nt stamp ]; do :; done
+    kill -s TERM $pid
+    wait $pid
+    echo $? > status.signal
+    cp source.pdb signal.after
+    # Where space need not be reserved, the part past the old end comes
+    # first: the result must still be whole.
+    if [ $# != 0 ]; then
+      "$@" "$exe" in.pdb target.pdb 2> /dev/null
+      echo $? > status.no_reserve_room
+      cp source.pdb no_reserve_room.after
+    fi
+    find . -name ".*.pdb_convert-*" > left' "$exe" "${no_reserve[@]}"
+  case $? in
+    0) ;;
+    77) echo "cannot mount a tmpfs or bind-mount a file here: skipped"; exit 77 ;;
+    *) fail "the run in the mount namespace failed" ;;
+  esac
+  mv err.full err
+  expect "mounted output too large" 1 \
+    $'Writing data to target.pdb\nCould not write target.pdb' "$(< status.full)"
+  [ "$(< full.after)" = mounted ] ||
+    fail "mounted output too large: it lost its bytes"
+  if [ ${#no_reserve[@]} = 0 ]; then
+    echo "no strace: a file system that cannot reserve space not tried"
+  else
+    mv err.no_reserve err
+    expect "no space reserved, too large" 1 \
+      $'Writing data to target.pdb\nCould not write target.pdb' \
+      "$(< status.no_reserve)"
+    [ "$(< no_reserve.after)" = mounted ] ||
+      fail "no space reserved, too large: the output lost its bytes"
+    [ "$(< status.no_reserve_room)" = 0 ] &&
+      cmp -s no_reserve_room.after converted.pdb ||
+      fail "no space reserved: the output is not the conversion"
+  fi
+  [ "$(< status.signal)" = 143 ] ||
+    fail "SIGTERM during the copy: status $(< status.signal), expected 143"
+  [ "$(< signal.after)" = mounted ] || cmp -s signal.after large.out ||
+    fail "SIGTERM during the copy: the output holds part of the result"
+  [ ! -s left ] || fail "temporary file left behind: $(< left)"
 }
 
 paths() {

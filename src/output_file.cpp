@@ -27,6 +27,8 @@
 //    the new file could not take on;
 //  - a file in a directory where no file may be created, but which may itself
 //    be written;
+//  - a file in a directory whose files may not be renamed or removed
+//    (append-only), where a new output is also made where it lies;
 //  - a file that may not be renamed over (a mount point), which gets the
 //    complete result copied over it.
 // A file the process already holds open for writing on an inherited
@@ -145,6 +147,16 @@ static FILE* open_examined(const std::string& outfile, std::string& target,
     }
     if (kind == kByPath) out = fopen(outfile.c_str(), "w");
     if (kind == kDescriptor) out = stream_on(dup(found.fd));
+    if (kind == kCreateHere) {
+      out = stream_on(openat(found.directory, found.name.c_str(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                             kCreatingMode));
+      // A file was made there since it was examined.
+      if (out == nullptr && errno == EEXIST) {
+        release(found, kind);
+        continue;
+      }
+    }
     if (kind == kInPlace || in_place) {
       out = truncated(found.fd);
       found.fd = -1;

@@ -219,6 +219,16 @@ static output_kind open_existing(examined_output& found) {
   return status.st_nlink == 1 ? kReplace : kInPlace;
 }
 
+// Whether directory lets no file in it be renamed or removed: it is
+// append-only or immutable (chattr +a, +i). A new file made there could
+// neither replace the output nor be removed.
+static bool keeps_its_files(int directory) {
+  struct statx status;
+  return statx(directory, "", AT_EMPTY_PATH, 0, &status) == 0 &&
+         (status.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) !=
+             0;
+}
+
 output_kind examine(const std::string& outfile, examined_output& found) {
   // As the shell refuses echo > /dev/fd/3 with no 3> given: the program's own
   // descriptor there may well be its input.
@@ -243,5 +253,7 @@ output_kind examine(const std::string& outfile, examined_output& found) {
       (exists && !same_file(found.status, examined))) {
     return kChanged;
   }
-  return exists ? open_existing(found) : kCreate;
+  if (!exists) return keeps_its_files(found.directory) ? kCreateHere : kCreate;
+  output_kind kind = open_existing(found);
+  return kind == kReplace && keeps_its_files(found.directory) ? kInPlace : kind;
 }

@@ -13,6 +13,8 @@ enum output_kind {
   kInPlace,     // in place, through the descriptor examine opened
   kReplace,     // a new file renamed over the existing one
   kCreate,      // a new file renamed to the missing one's name
+  kCreateHere,  // the missing one made where it lies, in a directory whose
+                // files may not be renamed or removed
   kChanged,     // it changed while examined: look again
 };
 

@@ -16,6 +16,9 @@
 #   permissions  a file that may not be written, in a directory where files
 #                may be created, and the other way round (run as nobody when
 #                root; skips with 77 where that cannot be done)
+#   append_only  an existing output and a new one in an append-only directory
+#                are written where they lie, leaving no new file there (needs
+#                chattr +a to work here; skips with 77)
 #   descriptors  conversions appended through /dev/fd/3, /proc/self/fd/3 and
 #                /dev/stderr
 #   unopened     an output naming a descriptor that was not open when the
@@ -350,6 +353,27 @@ permissions() {
     [ "$(stat -c %u open/roots.pdb)" = 0 ] ||
       fail "another user's file: now owned by $(stat -c %u open/roots.pdb)"
   fi
+}
+
+append_only() {
+  records 3 in.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  mkdir kept
+  cp in.pdb kept/existing.pdb
+  if ! chattr +a kept 2> /dev/null; then
+    echo "cannot make a directory append-only here (chattr +a): skipped"
+    exit 77
+  fi
+  trap 'chattr -a kept' EXIT
+  "$exe" in.pdb kept/existing.pdb 2> err
+  expect "existing output" 0 "Writing data to kept/existing.pdb" $?
+  cmp -s kept/existing.pdb converted.pdb || fail "existing output: not converted"
+  "$exe" in.pdb kept/new.pdb 2> err
+  expect "new output" 0 "Writing data to kept/new.pdb" $?
+  cmp -s kept/new.pdb converted.pdb || fail "new output: not converted"
+  local left
+  left=$(find kept -name '.*')
+  [ -z "$left" ] || fail "a file that cannot be removed was left: $left"
 }
 
 descriptors() {

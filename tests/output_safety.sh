@@ -80,10 +80,28 @@ expect() {
 mount_namespace() {
   unshare=(unshare --mount)
   [ "$(id -u)" = 0 ] || unshare+=(--map-root-user)
+  local why
+  why=$("${unshare[@]}" true 2>&1) && return
+  # In a chroot the root's propagation cannot be changed: keep it, and make
+  # the mount that holds the scratch directory private in the namespace
+  # alone, so that nothing mounted below it shows outside.
+  unshare+=(--propagation unchanged sh -c
+            'mount --make-private "$(findmnt -no TARGET -T .)" && exec "$@"' sh)
   if ! "${unshare[@]}" true 2> /dev/null; then
-    echo "cannot make a mount namespace here: skipped"
+    echo "cannot make a mount namespace here ($why): skipped"
     exit 77
   fi
+}
+
+# mounted <what> <status>: goes on where the commands run in the mount
+# namespace ended with status 0; skips where they ended with 77 for want of
+# a mount, saying why (the file mount.err holds mount's message).
+mounted() {
+  case $2 in
+    0) ;;
+    77) echo "cannot $1 here ($(< mount.err)): skipped"; exit 77 ;;
+    *) fail "the run in the mount namespace failed"; exit 1 ;;
+  esac
 }
 
 full_disk() {
@@ -97,7 +115,7 @@ full_disk() {
   local unshare
   mount_namespace
   "${unshare[@]}" bash -c '
-    mount -t tmpfs -o size=1m tmpfs small 2> /dev/null || exit 77
+    mount -t tmpfs -o size=1m tmpfs small 2> mount.err || exit 77
     cp short.pdb small/in.pdb
     "$0" small/in.pdb small/in.pdb 2> err
     echo $? > status.in_place
@@ -113,11 +131,7 @@ full_disk() {
     "$0" full/in.pdb full/in.pdb > out.no_inode 2> err.no_inode
     echo $? > status.no_inode
     cp full/in.pdb in.no_inode' "$exe"
-  case $? in
-    0) ;;
-    77) echo "cannot mount a tmpfs here: skipped"; exit 77 ;;
-    *) fail "the run in the mount namespace failed" ;;
-  esac
+  mounted "mount a tmpfs" $?
   expect "in place" 1 $'Writing data to small/in.pdb\nCould not write small/in.pdb' \
     "$(< status.in_place)"
   cmp -s in.after short.pdb || fail "in place: the input lost its bytes"
@@ -141,10 +155,10 @@ full_attributes() {
   local unshare
   mount_namespace
   "${unshare[@]}" bash -c '
-    mount -t tmpfs -o size=1m,nr_inodes=8 tmpfs small 2> /dev/null || exit 77
+    mount -t tmpfs -o size=1m,nr_inodes=8 tmpfs small 2> mount.err || exit 77
     echo earlier > small/out.pdb
     setfattr -n user.origin -v "$(printf "%04000d" 0)" small/out.pdb \
-      2> /dev/null || exit 78
+      2> mount.err || exit 77
     # Attributes take the room that inodes do: fill it, then leave room for
     # the new file but not for the attribute.
     touch small/filler
@@ -159,12 +173,7 @@ full_attributes() {
     echo $? > status
     cp small/out.pdb out.after &&
       find small -mindepth 1 -name ".*" > left' "$exe"
-  case $? in
-    0) ;;
-    77) echo "cannot mount a tmpfs here: skipped"; exit 77 ;;
-    78) echo "no user attributes on tmpfs here: skipped"; exit 77 ;;
-    *) fail "the run in the mount namespace failed" ;;
-  esac
+  mounted "mount a tmpfs that holds user attributes" $?
   expect "no room for attributes" 1 \
     $'Writing data to small/out.pdb\nCould not write small/out.pdb' "$(< status)"
   [ "$(< out.after)" = earlier ] || fail "no room for attributes: out.pdb lost its bytes"
@@ -178,7 +187,7 @@ full_while_reading() {
   local unshare
   mount_namespace
   "${unshare[@]}" bash -c '
-    mount -t tmpfs -o size=1m tmpfs small 2> /dev/null || exit 77
+    mount -t tmpfs -o size=1m tmpfs small 2> mount.err || exit 77
     mkfifo fifo
     "$0" fifo small/out.pdb 2> err &
     exec 3> fifo
@@ -195,11 +204,7 @@ full_while_reading() {
     wait $!
     echo $? > status
     find small -mindepth 1 > left' "$exe"
-  case $? in
-    0) ;;
-    77) echo "cannot mount a tmpfs here: skipped"; exit 77 ;;
-    *) fail "the run in the mount namespace failed" ;;
-  esac
+  mounted "mount a tmpfs" $?
   [ "$(< size.waiting)" = 0 ] ||
     fail "the new file held $(< size.waiting) bytes while the input was read on"
   expect "disk full while reading" 1 \
@@ -516,14 +521,10 @@ bind_mount() {
   mount_namespace
   # Renaming over a mount point is refused: the result is copied over it.
   "${unshare[@]}" bash -c '
-    mount --bind source.pdb target.pdb 2> /dev/null || exit 77
+    mount --bind source.pdb target.pdb 2> mount.err || exit 77
     "$0" in.pdb target.pdb 2> err
     echo $? > status' "$exe"
-  case $? in
-    0) ;;
-    77) echo "cannot bind-mount a file here: skipped"; exit 77 ;;
-    *) fail "the run in the mount namespace failed" ;;
-  esac
+  mounted "bind-mount a file" $?
   expect "bind-mounted output" 0 "Writing data to target.pdb" "$(< status)"
   cmp -s source.pdb converted.pdb ||
     fail "bind-mounted output: the mounted file was not converted"
@@ -544,10 +545,10 @@ mounted_copy() {
   mount_namespace
   "${unshare[@]}" bash -c '
     exe=$0
-    mkdir small && mount -t tmpfs -o size=1m tmpfs small 2> /dev/null || exit 77
+    mkdir small && mount -t tmpfs -o size=1m tmpfs small 2> mount.err || exit 77
     echo mounted > small/source.pdb
     : > target.pdb
-    mount --bind small/source.pdb target.pdb 2> /dev/null || exit 77
+    mount --bind small/source.pdb target.pdb 2> mount.err || exit 77
     # Too large for the file system that holds the mounted file.
     "$exe" in.pdb target.pdb 2> err.full
     echo $? > status.full
@@ -578,11 +579,7 @@ mounted_copy() {
       cp source.pdb no_reserve_room.after
     fi
     find . -name ".*.pdb_convert-*" > left' "$exe" "${no_reserve[@]}"
-  case $? in
-    0) ;;
-    77) echo "cannot mount a tmpfs or bind-mount a file here: skipped"; exit 77 ;;
-    *) fail "the run in the mount namespace failed" ;;
-  esac
+  mounted "mount a tmpfs or bind-mount a file" $?
   mv err.full err
   expect "mounted output too large" 1 \
     $'Writing data to target.pdb\nCould not write target.pdb' "$(< status.full)"

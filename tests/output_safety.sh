@@ -12,7 +12,8 @@
 #   signals      the process is signalled while its output is open
 #   append       two conversions appended to one file through /dev/stdout
 #   whole_lines  conversions appended through /dev/stdout while another
-#                writer appends to the same file: no line is split
+#                writer appends to the same file: no line is split (and,
+#                where strace can show them, every write ends a line)
 #   permissions  a file that may not be written, in a directory where files
 #                may be created, and the other way round (run as nobody when
 #                root; skips with 77 where that cannot be done)
@@ -93,13 +94,14 @@ mount_namespace() {
   fi
 }
 
-# tracer: sets trace to the command that runs another under strace, and
-# fails where strace is missing or may not trace here. LeakSanitizer cannot
-# work under ptrace: a sanitized build's leak check is left off there.
+# tracer: sets trace to the command that runs another under strace (its
+# log to be named with -o), and fails where strace is missing or may not
+# trace here. LeakSanitizer cannot work under ptrace: a sanitized build's
+# leak check is left off there.
 tracer() {
   trace=(env "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
-         strace -f -qq -o /dev/null)
-  "${trace[@]}" true 2> /dev/null
+         strace -f -qq)
+  "${trace[@]}" -o /dev/null true 2> /dev/null
 }
 
 # mounted <what> <status>: goes on where the commands run in the mount
@@ -320,6 +322,21 @@ whole_lines() {
   cat converted.pdb converted.pdb converted.pdb > expected.pdb
   grep -vx X all.pdb | cmp -s - expected.pdb ||
     fail "the conversions' lines were split by the other writer's"
+
+  # Where strace shows the writes: each ends a line, every line being 55
+  # bytes long.
+  local trace
+  if ! tracer; then
+    echo "no strace: where the writes end not checked"
+    return
+  fi
+  "${trace[@]}" -o writes -e trace=write "$exe" in.pdb /dev/stdout \
+    >> all.pdb 2> /dev/null || fail "the traced run failed"
+  # Standard error aside, the records go out through a copy of standard
+  # output's descriptor.
+  awk '/write\(/ && !/write\(2,/ && $NF % 55 != 0 { print; torn = 1 }
+       END { exit torn }' writes > torn ||
+    fail "writes end mid-line: $(head -3 torn)"
 }
 
 permissions() {
@@ -505,8 +522,8 @@ private() {
   chmod 600 out.pdb
   # Held for a second where the attributes are about to be copied: the new
   # file's mode then is the one it was made with.
-  "${trace[@]}" -e trace=flistxattr -e inject=flistxattr:delay_enter=1000000 \
-    "$exe" in.pdb out.pdb 2> err &
+  "${trace[@]}" -o /dev/null -e trace=flistxattr \
+    -e inject=flistxattr:delay_enter=1000000 "$exe" in.pdb out.pdb 2> err &
   local pid=$! tries new=
   for ((tries = 0; tries < 100; ++tries)); do
     new=$(find . -name '.*.pdb_convert-*')
@@ -548,7 +565,7 @@ mounted_copy() {
     "$exe" large.pdb large.out 2> /dev/null || exit 2
   # A file system that cannot reserve space, where strace can make one.
   local trace no_reserve=()
-  tracer && no_reserve=("${trace[@]}" -e trace=fallocate
+  tracer && no_reserve=("${trace[@]}" -o /dev/null -e trace=fallocate
                         -e inject=fallocate:error=EOPNOTSUPP)
   local unshare
   mount_namespace

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "output_path.h"
 #include "pdb_files.h"
 
 // Run with standard error closed (2>&-), the output file would take
@@ -31,6 +32,9 @@ static void out_of_memory() {
 }
 
 int main(int argc, char* argv[]) {
+  // Before anything is opened, so that /dev/fd/3 with no 3> given is never
+  // the program's own descriptor.
+  note_inherited_descriptors();
   std::set_new_handler(out_of_memory);
   keep_stderr_open();
   if (argc < 3) {

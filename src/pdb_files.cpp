@@ -332,6 +332,14 @@ void write_pdb(std::string outfile, std::vector<atom>& atoms) {
 // else the program does before it reads.
 using text_block = std::pair<std::unique_ptr<char[]>, std::size_t>;
 
+// Writes to the new file that will replace the output; the first write that
+// fails empties it, so that the space is free while the input is read on.
+static bool written_or_emptied(FILE* out, const char* text, std::size_t size) {
+  if (write_all(out, text, size)) return true;
+  empty_new_file();
+  return false;
+}
+
 // Converts each line of in as it is read. Where out is open, each block of
 // converted lines is written to it as it fills, and a write error is only
 // remembered, so that an input error later in the file still ends the run
@@ -350,7 +358,7 @@ static bool convert_lines(record_input* in, const std::string& pdb_file,
     if (block.get() + kBlockSize - end < std::ptrdiff_t(kMaxLineLength)) {
       std::size_t size = end - block.get();
       if (out != nullptr) {
-        written = written && write_all(out, block.get(), size);
+        written = written && written_or_emptied(out, block.get(), size);
       } else {
         held.emplace_back(std::move(block), size);
         block.reset(new char[kBlockSize]);
@@ -360,7 +368,9 @@ static bool convert_lines(record_input* in, const std::string& pdb_file,
     end = put_converted(end, line);
   }
   std::size_t size = end - block.get();
-  if (out != nullptr) return written && write_all(out, block.get(), size);
+  if (out != nullptr) {
+    return written && written_or_emptied(out, block.get(), size);
+  }
   held.emplace_back(std::move(block), size);
   return true;
 }
@@ -371,6 +381,9 @@ static void write_held(const std::string& outfile,
   std::string target;
   FILE* out = open_output(outfile, target);
   if (out == nullptr) die_unopenable();
+  // Each block, whole lines, in one write: others appending to the same file
+  // meet it only at a line's end.
+  setvbuf(out, nullptr, _IONBF, 0);
   announce(outfile);
   for (const text_block& block : held) {
     if (!write_all(out, block.first.get(), block.second)) {

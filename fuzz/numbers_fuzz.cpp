@@ -65,8 +65,9 @@ static void check_field(const char* field, std::size_t n) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (std::size_t i = 0; i < size;) {
-    std::size_t n =
-        std::min<std::size_t>(data[i++] % (kMaxField + 1), size - i);
+    std::size_t wanted = data[i] % (kMaxField + 1);
+    ++i;
+    std::size_t n = std::min(wanted, size - i);
     std::unique_ptr<char[]> field(new char[n]);
     std::memcpy(field.get(), data + i, n);
     check_field(field.get(), n);

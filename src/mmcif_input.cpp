@@ -149,6 +149,7 @@ struct record_input {
   int column = 0;                     // of the next value in the loop
   int item_column[kItems];            // of each item in the loop, or -1
   item pending = kNoItem;             // the item a lone tag named
+  long pending_line = 0;              // the line of that tag
   bool items_given = false;           // an _atom_site item, not in a loop
   long row_line = 0;
   value values[kItems];
@@ -451,7 +452,7 @@ static void clear_values(record_input* r, category c) {
 
 static void store(value& v, const token& t) {
   v.absent = t.kind == kAbsent;
-  v.size = v.absent ? 0 : t.text.size();
+  v.size = v.absent ? 0 : std::min(t.text.size(), kMaxValue);
   v.length = v.absent ? 0 : t.length;
   v.line = t.line;
   if (v.size <= 16) {
@@ -629,8 +630,8 @@ static void end_row(record_input* r) {
 
 // Ends what the parser is in: a loop, whose last row must be whole, or
 // items given one by one, which make one row.
-static void end_section(record_input* r, long line) {
-  if (r->state == kItemValue) die_at(r, line, "tag without a value");
+static void end_section(record_input* r) {
+  if (r->state == kItemValue) die_at(r, r->pending_line, "tag without a value");
   if (r->state == kLoopValues && r->column != 0) {
     char what[96];
     snprintf(what, sizeof what, "row of %d values in a loop of %d tags",
@@ -684,13 +685,14 @@ static void loop_value(record_input* r, const token& t) {
 static void lone_tag(record_input* r, const token& tag) {
   category c = category_of(tag.text);
   if (c != r->current || !r->items_given) {
-    end_section(r, tag.line);
+    end_section(r);
     r->current = c;
     clear_values(r, c);
     r->items_given = true;
     r->row_line = tag.line;
   }
   r->pending = item_of(tag);
+  r->pending_line = tag.line;
   r->state = kItemValue;
 }
 
@@ -723,20 +725,20 @@ static void handle(record_input* r, const token& t) {
       return;  // a value that belongs to no tag: not ours to judge
     case kTag:
       if (r->state == kLoopTags) return add_column(r, t);
-      if (r->state == kLoopValues) end_section(r, t.line);
+      if (r->state != kBetween) end_section(r);
       return lone_tag(r, t);
     case kLoop:
-      end_section(r, t.line);
+      end_section(r);
       return start_loop(r);
     case kData:
-      end_section(r, t.line);
+      end_section(r);
       if (r->rows_read) return finish(r);
       r->polymer_entities.clear();
       return;
     case kOtherKeyword:
-      return end_section(r, t.line);
+      return end_section(r);
     case kEnd:
-      end_section(r, t.line);
+      end_section(r);
       r->finished = true;
       return;
   }
@@ -749,7 +751,6 @@ static void handle(record_input* r, const token& t) {
   while (!r->finished) {
     token t;
     next_token(r, t);
-    if (t.kind == kEnd) t.line = r->line;
     handle(r, t);
     if (r->ready) {
       r->ready = false;

@@ -1,7 +1,6 @@
 #include "mmcif_input.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "atom_site.h"
 #include "input_file.h"
 #include "numbers.h"
 #include "string_functions.h"
@@ -25,35 +25,14 @@
 // holds for it, and that record is converted as any PDB record is: so an
 // entry converts to the same bytes whichever format it comes in.
 
-// The most bytes of a value kept. The values a record takes are a few bytes
-// long; a longer one is kept cut, enough to show it in a message, and to
-// tell that it does not fit.
-static const std::size_t kMaxValue = 64;
-
 // The items read, in two categories: _atom_site's for the records, and
-// _entity's to know which entities are polymers.
-enum item {
-  kGroup,
-  kTypeSymbol,
-  kAuthAtom,
-  kLabelAtom,
-  kAltId,
-  kAuthComp,
-  kLabelComp,
-  kAuthAsym,
-  kLabelAsym,
-  kLabelEntity,
-  kAuthSeq,
-  kLabelSeq,
-  kCartnX,
-  kCartnY,
-  kCartnZ,
-  kModel,
-  kEntityId,
-  kEntityType,
-  kItems,
-  kNoItem = kItems,
-};
+// _entity's to know which entities are polymers. An item is one of
+// atom_site_item, or one of these.
+using item = int;
+static const item kEntityId = kAtomSiteItems;
+static const item kEntityType = kAtomSiteItems + 1;
+static const item kItems = kAtomSiteItems + 2;
+static const item kNoItem = kItems;
 
 // Tags in lower case: they are compared without regard to case.
 static const char* const kTags[kItems] = {
@@ -78,16 +57,6 @@ static const char* const kTags[kItems] = {
 };
 
 enum category { kOtherCategory, kAtomSite, kEntity };
-static const item kFirstEntityItem = kEntityId;
-
-// Residues that the archive writes as ATOM records within a polymer, where a
-// file does not say (no group_PDB).
-static const char* const kStandardResidues[] = {
-    "ALA", "ARG", "ASN", "ASP", "CYS", "GLN", "GLU", "GLY", "HIS",
-    "ILE", "LEU", "LYS", "MET", "PHE", "PRO", "SER", "THR", "TRP",
-    "TYR", "VAL", "UNK", "A",   "C",   "G",   "U",   "I",   "N",
-    "DA",  "DC",  "DG",  "DT",  "DI",  "DU",  "DN",
-};
 
 // Polymer entities remembered: more than any real entry has.
 static const std::size_t kMaxPolymerEntities = 4096;
@@ -109,32 +78,11 @@ struct token {
   long line;
 };
 
-// A value: its first kMaxValue bytes where they lie in the block at hand,
-// or in bytes of its own once that block is to be replaced (or where the
-// token straddled two): so that most values are never copied.
-struct value {
-  std::string_view text;
-  std::size_t length = 0;  // bytes the value has
-  bool absent = true;
-  long line = 0;
-  char own[kMaxValue];
-};
-
-// Gives v its bytes of its own.
-static void own(value& v) {
-  memcpy(v.own, v.text.data(), v.text.size());
-  v.text = std::string_view(v.own, v.text.size());
-}
-
 enum parse_state { kBetween, kLoopTags, kLoopValues, kItemValue };
 
 // The columns of a loop whose items are looked up in a table; the items of
 // any later ones, which no real file has, are searched for.
 static const int kMappedColumns = 256;
-
-// The record a row becomes: the 54 columns that the conversion reads, and
-// room after them for a coordinate printed wider than its columns.
-static const std::size_t kRecordLength = 54;
 
 struct record_input {
   ~record_input() { close_input(in); }
@@ -164,19 +112,12 @@ struct record_input {
   long pending_line = 0;              // the line of that tag
   bool items_given = false;           // an _atom_site item, not in a loop
   long row_line = 0;
-  value values[kItems];
+  cif_value values[kItems];
   std::vector<std::string> polymer_entities;
   bool rows_read = false;  // from this data block: the later ones are not
   bool finished = false;
 
-  // The numbering of the records, as the archive's: what the previous row
-  // was, and the serial number it took.
-  bool numbered = false;
-  value previous_model;
-  value previous_chain;
-  bool previous_in_polymer = false;
-  long serial = 0;
-
+  atom_site_records records;
   bool ready = false;  // a record is made and not yet handed over
   char record[kRecordLength + kMaxCoordinateText];
 };
@@ -260,7 +201,7 @@ static byte_class class_of(char c) {
 // Takes the next block of text; false, with none at hand, at the end. The
 // values that lie in the block at hand are given bytes of their own first.
 static bool more_text(record_input* r) {
-  for (value& v : r->values) {
+  for (cif_value& v : r->values) {
     if (!v.text.empty() && v.text.data() != v.own) own(v);
   }
   std::string_view text;
@@ -479,7 +420,7 @@ static category category_of(std::string_view tag) {
 static item item_of(const token& tag) {
   for (int i = 0; i < kItems; ++i) {
     if (tag.length == tag.text.size() && equals_any_case(tag.text, kTags[i])) {
-      return static_cast<item>(i);
+      return i;
     }
   }
   return kNoItem;
@@ -488,12 +429,10 @@ static item item_of(const token& tag) {
 // The items of category c: [first_item(c), end_item(c)).
 static item first_item(category c) {
   if (c == kAtomSite) return kGroup;
-  return c == kEntity ? kFirstEntityItem : kItems;
+  return c == kEntity ? kEntityId : kItems;
 }
 
-static item end_item(category c) {
-  return c == kAtomSite ? kFirstEntityItem : kItems;
-}
+static item end_item(category c) { return c == kAtomSite ? kEntityId : kItems; }
 
 // Marks the values of category c absent, as an item that is not given is.
 static void clear_values(record_input* r, category c) {
@@ -505,190 +444,39 @@ static void clear_values(record_input* r, category c) {
 }
 
 // Sets v to text, a whole value that lies in the block at hand.
-static void set_value(value& v, std::string_view text, bool absent, long line) {
+static void set_value(cif_value& v, std::string_view text, bool absent,
+                      long line) {
   v.absent = absent;
   v.length = absent ? 0 : text.size();
   v.text = std::string_view(text.data(), std::min(v.length, kMaxValue));
   v.line = line;
 }
 
-static void store(record_input* r, value& v, const token& t) {
+static void store(record_input* r, cif_value& v, const token& t) {
   set_value(v, t.text, t.kind == kAbsent, t.line);
   // Cut short to kMaxValue where it straddled two blocks.
   if (t.kind != kAbsent) v.length = t.length;
   if (v.text.data() == r->carried) own(v);
 }
 
-// Copies from into to, which keeps bytes of its own.
-static void keep(value& to, const value& from) {
-  to.text = from.text;
-  to.absent = from.absent;
-  own(to);
-}
-
-// Values are a few bytes long: shorter compared here than by a call.
-static bool same(const value& a, const value& b) {
-  if (a.absent != b.absent || a.text.size() != b.text.size()) return false;
-  for (std::size_t i = 0; i < a.text.size(); ++i) {
-    if (a.text[i] != b.text[i]) return false;
-  }
-  return true;
-}
-
-// The first of two items that is given.
-static const value& either(const record_input* r, item first, item second) {
-  return r->values[first].absent ? r->values[second] : r->values[first];
-}
-
-static bool is_polymer_entity(const record_input* r, const value& entity) {
+static bool is_polymer_entity(const record_input* r, const cif_value& entity) {
   return !entity.absent &&
          std::find(r->polymer_entities.begin(), r->polymer_entities.end(),
                    entity.text) != r->polymer_entities.end();
 }
 
-static bool is_standard_residue(std::string_view residue) {
-  for (const char* standard : kStandardResidues) {
-    if (residue == standard) return true;
-  }
-  return false;
-}
-
-// Whether the row is written: an ATOM record, not a HETATM one.
-static bool is_atom_record(const record_input* r, bool in_polymer) {
-  std::string_view group = r->values[kGroup].text;
-  if (group == "ATOM") return true;
-  if (group == "HETATM") return false;
-  return in_polymer &&
-         is_standard_residue(either(r, kAuthComp, kLabelComp).text);
-}
-
-// The serial number the archive gives the row: from 1 in each model, one a
-// row, and one more after each polymer chain for its TER record.
-static long number_row(record_input* r, bool in_polymer) {
-  const value& model = r->values[kModel];
-  const value& chain = either(r, kLabelAsym, kAuthAsym);
-  if (!r->numbered || !same(model, r->previous_model)) {
-    r->serial = 0;
-  } else if (r->previous_in_polymer &&
-             (!in_polymer || !same(chain, r->previous_chain))) {
-    ++r->serial;
-  }
-  r->numbered = true;
-  if (!same(model, r->previous_model)) keep(r->previous_model, model);
-  if (!same(chain, r->previous_chain)) keep(r->previous_chain, chain);
-  r->previous_in_polymer = in_polymer;
-  return ++r->serial;
-}
-
-[[noreturn]] static void refuse(const record_input* r, long line,
-                                const char* what, std::string_view text,
-                                bool cut) {
-  fprintf(stderr, "%s:%ld: %s \"%.*s%s\" does not fit the PDB format\n",
-          r->name.c_str(), line, what, static_cast<int>(text.size()),
-          text.data(), cut ? "..." : "");
-  exit(1);
-}
-
-// Refuses a value of a written row that is longer than its columns.
-static void check_width(const record_input* r, const value& v,
-                        std::size_t width, const char* what) {
-  if (v.length > width)
-    refuse(r, v.line, what, v.text, v.length > v.text.size());
-}
-
-// Copies what of v its width columns hold, right-aligned. The width is a
-// constant, so that blanking them takes a store, not a call.
-template <std::size_t width>
-static void put_right(char* out, const value& v) {
-  std::string_view text = v.text.substr(0, width);
-  memset(out, ' ', width);
-  put_text(out + width - text.size(), text);
-}
-
-static bool two_letter_element(const value& element) {
-  return element.text.size() == 2 &&
-         isalpha(static_cast<unsigned char>(element.text[0])) &&
-         isalpha(static_cast<unsigned char>(element.text[1]));
-}
-
-// The name in columns 13-16, from 13 where it has four characters or its
-// element two letters (CA calcium, FE), else from 14; the alternate
-// location in 17, where it joins the name as it does in a PDB file.
-static void put_name(record_input* r, char* out, bool written) {
-  const value& name = either(r, kAuthAtom, kLabelAtom);
-  const value& alternate = r->values[kAltId];
-  if (written) {
-    check_width(r, name, 4, "atom name");
-    check_width(r, alternate, 1, "alternate location");
-  }
-  bool from_13 = name.length >= 4 || two_letter_element(r->values[kTypeSymbol]);
-  memset(out, ' ', 5);  // cols 12-16
-  put_text(out + 1 + !from_13, name.text.substr(0, 4 - !from_13));
-  out[5] = alternate.text.empty() ? ' ' : alternate.text[0];
-}
-
-// The residue number in columns 23-26. A number of up to four characters is
-// copied, as the conversion reads it; a longer one must be a number there.
-static void put_residue_number(record_input* r, char* out, bool written) {
-  const value& number = either(r, kAuthSeq, kLabelSeq);
-  if (number.length <= 4) return put_right<4>(out, number);
-  long long n = strtoll(std::string(number.text).c_str(), nullptr, 10);
-  bool fits = number.length == number.text.size() && n >= -999 && n <= 9999;
-  if (written && !fits) {
-    refuse(r, number.line, "residue number", number.text,
-           number.length > number.text.size());
-  }
-  put_integer(out, fits ? static_cast<int>(n) : 0, 4);
-}
-
-// x, y and z in columns 31-54, printed as the conversion prints them.
-static void put_coordinates(record_input* r, char* out, bool written) {
-  for (int i = 0; i < 3; ++i, out += 8) {
-    const value& coordinate = r->values[kCartnX + i];
-    char* printed_end =
-        put_coordinate(out, coordinate.text.data(), coordinate.text.size());
-    if (written && (printed_end - out > 8 || coordinate.length > kMaxValue)) {
-      refuse(r, coordinate.line, "coordinate", coordinate.text,
-             coordinate.length > coordinate.text.size());
-    }
-  }
-}
-
-// Makes the record of the row in hand, refusing it where it is written and
-// does not fit the columns; HETATM rows, never written, keep what their
-// columns hold.
+// Makes the record of the _atom_site row in hand.
 static void make_record(record_input* r) {
-  bool in_polymer = !r->values[kLabelSeq].absent ||
-                    is_polymer_entity(r, r->values[kLabelEntity]);
-  bool written = is_atom_record(r, in_polymer);
-  long serial = number_row(r, in_polymer);
-  if (written && serial > 99999) {
-    std::string text = std::to_string(serial);
-    refuse(r, r->row_line, "serial number", text, false);
-  }
-  const value& residue = either(r, kAuthComp, kLabelComp);
-  const value& chain = either(r, kAuthAsym, kLabelAsym);
-  if (written) {
-    check_width(r, residue, 3, "residue name");
-    check_width(r, chain, 1, "chain ID");
-  }
-  char* out = r->record;
-  memcpy(out, written ? "ATOM  " : "HETATM", 6);
-  put_integer(out + 6, static_cast<int>(serial % 100000), 5);
-  put_name(r, out + 11, written);
-  put_right<3>(out + 17, residue);
-  out[20] = ' ';
-  out[21] = chain.text.empty() ? ' ' : chain.text[0];
-  put_residue_number(r, out + 22, written);
-  memset(out + 26, ' ', 4);
-  put_coordinates(r, out + 30, written);
+  make_atom_site_record(r->records, r->values,
+                        is_polymer_entity(r, r->values[kLabelEntity]),
+                        r->row_line, r->record);
   r->rows_read = true;
   r->ready = true;
 }
 
 // Remembers an _entity row's id where the entity is a polymer.
 static void note_entity(record_input* r) {
-  const value& id = r->values[kEntityId];
+  const cif_value& id = r->values[kEntityId];
   if (r->values[kEntityType].text == "polymer" && !id.absent &&
       r->polymer_entities.size() < kMaxPolymerEntities) {
     r->polymer_entities.emplace_back(id.text);
@@ -740,7 +528,7 @@ static void add_column(record_input* r, const token& tag) {
 // The item of a column past those mapped.
 static item item_at(const record_input* r, int column) {
   for (int i = first_item(r->current); i < end_item(r->current); ++i) {
-    if (r->item_column[i] == column) return static_cast<item>(i);
+    if (r->item_column[i] == column) return i;
   }
   return kNoItem;
 }
@@ -920,6 +708,7 @@ record_input* open_records(const std::string& pdb_file) {
   std::unique_ptr<record_input> r(new record_input);
   r->in = open_input(pdb_file);
   r->name = pdb_file;
+  r->records.file = pdb_file;
   r->mmcif = holds_mmcif(r->in, r->line);
   // mmCIF lines are counted from 1 where they are scanned; PDB lines as read.
   if (r->mmcif) ++r->line;

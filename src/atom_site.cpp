@@ -95,6 +95,16 @@ static void refuse_value(const atom_site_records& records, const cif_value& v,
   refuse(records, v.line, what, v.text, v.length > v.text.size());
 }
 
+// Refuses a number that was kept cut: what it prints cannot be known.
+[[noreturn]] static void refuse_long_number(const atom_site_records& records,
+                                            const cif_value& v,
+                                            const char* what) {
+  fprintf(stderr, "%s:%ld: %s \"%.*s...\" is longer than %zu characters\n",
+          records.file.c_str(), v.line, what, static_cast<int>(v.text.size()),
+          v.text.data(), kMaxValue);
+  exit(1);
+}
+
 // Refuses a value of a written row that is longer than its columns.
 static void check_width(const atom_site_records& records, const cif_value& v,
                         std::size_t width, const char* what) {
@@ -139,8 +149,10 @@ static void put_residue_number(const atom_site_records& records,
                                const cif_value* row, bool written, char* out) {
   const cif_value& number = either(row, kAuthSeq, kLabelSeq);
   if (number.length <= 4) return put_right<4>(out, number);
+  bool cut = number.length > number.text.size();
+  if (written && cut) refuse_long_number(records, number, "residue number");
   long long n = strtoll(std::string(number.text).c_str(), nullptr, 10);
-  bool fits = number.length == number.text.size() && n >= -999 && n <= 9999;
+  bool fits = !cut && n >= -999 && n <= 9999;
   if (written && !fits) refuse_value(records, number, "residue number");
   put_integer(out, fits ? static_cast<int>(n) : 0, 4);
 }
@@ -150,9 +162,12 @@ static void put_coordinates(const atom_site_records& records,
                             const cif_value* row, bool written, char* out) {
   for (int i = 0; i < 3; ++i, out += 8) {
     const cif_value& coordinate = row[kCartnX + i];
+    if (written && coordinate.length > coordinate.text.size()) {
+      refuse_long_number(records, coordinate, "coordinate");
+    }
     char* printed_end =
         put_coordinate(out, coordinate.text.data(), coordinate.text.size());
-    if (written && (printed_end - out > 8 || coordinate.length > kMaxValue)) {
+    if (written && printed_end - out > 8) {
       refuse_value(records, coordinate, "coordinate");
     }
   }

@@ -46,7 +46,7 @@ struct cif_value {
 };
 
 inline void own(cif_value& v) {
-  memcpy(v.own, v.text.data(), v.text.size());
+  if (!v.text.empty()) memcpy(v.own, v.text.data(), v.text.size());
   v.text = std::string_view(v.own, v.text.size());
 }
 

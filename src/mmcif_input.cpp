@@ -284,8 +284,9 @@ static void scan_bare(record_input* r, token& t) {
     r->next = p;
     if (p != r->end) break;
     carry(r, from, p);
-    if (!more_text(r)) break;
+    bool more = more_text(r);
     from = r->next;
+    if (!more) break;
   }
   finish_token(r, t, from);
 }
@@ -325,8 +326,17 @@ static void scan_quoted(record_input* r, token& t) {
   }
 }
 
+// The value of a text field ends before its last line's end: the line feed,
+// and in a file of CRLF line ends the CR before it.
+static void drop_carriage_return(token& t) {
+  if (t.length == t.text.size() && !t.text.empty() && t.text.back() == '\r') {
+    t.text.remove_suffix(1);
+    --t.length;
+  }
+}
+
 // A text field runs from a ';' that starts a line to the next line that
-// starts with one; its value is what lies between, less the line feed before
+// starts with one; its value is what lies between, less the line end before
 // the closing ';'.
 static void scan_text_field(record_input* r, token& t) {
   const char* from = ++r->next;
@@ -345,6 +355,7 @@ static void scan_text_field(record_input* r, token& t) {
       if (feed[1] != ';') continue;
       r->next = feed;
       finish_token(r, t, from);
+      drop_carriage_return(t);
       r->next = feed + 2;
       return;
     }
@@ -355,6 +366,7 @@ static void scan_text_field(record_input* r, token& t) {
     if (*r->next == ';') {
       uncarry_last(r);
       finish_token(r, t, from);
+      drop_carriage_return(t);
       ++r->next;
       return;
     }
@@ -640,7 +652,8 @@ static bool read_plain_values(record_input* r) {
   int column = r->column;
   const int columns = r->columns;
   bool row_ended = false;
-  for (;;) {
+  // At the end of the input there is no block at all.
+  while (next != end) {
     const char* feed = static_cast<const char*>(memchr(next, '\n', end - next));
     if (feed == nullptr) break;
     const char* p = next;

@@ -64,6 +64,12 @@ TEST(MmcifInputDeathTest, RefusesWrittenValuesThatDoNotFit) {
     EXPECT_EXIT(records_of(path), testing::ExitedWithCode(1),
                 "^" + path + ":" + refusal + " does not fit the PDB format\n$");
   }
+  // What a number cut short prints cannot be known.
+  std::string path = file_with("long.cif", kLoop + "ATOM CA GLY A 1 . 1." +
+                                               std::string(70, '0') + " 2 3\n");
+  EXPECT_EXIT(records_of(path), testing::ExitedWithCode(1),
+              "^" + path + ":12: coordinate \"1\\." + std::string(62, '0') +
+                  "\\.\\.\\.\" is longer than 64 characters\n$");
 }
 
 TEST(MmcifInputTest, HetatmRowsAreNeverRefused) {
@@ -74,6 +80,30 @@ TEST(MmcifInputTest, HetatmRowsAreNeverRefused) {
   EXPECT_EQ(records[0].compare(0, 6, "HETATM"), 0);
   EXPECT_EQ(records[1],
             "ATOM      2  CA  GLY A   1       1.000   2.000   3.000");
+}
+
+// Values where a scan ends otherwise than at a blank: at the end of the
+// input, before a CRLF line end, and absent after a row that had them.
+TEST(MmcifInputTest, ReadsValuesAtTheEdges) {
+  const std::string six_items =
+      "_atom_site.group_PDB\n_atom_site.label_atom_id\n"
+      "_atom_site.label_comp_id\n_atom_site.label_asym_id\n"
+      "_atom_site.Cartn_x\n_atom_site.Cartn_y\n_atom_site.Cartn_z\n";
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"data_x\r\n_atom_site.group_PDB ATOM\r\n_atom_site.label_comp_id\r\n"
+       ";ALA\r\n;\r\n_atom_site.Cartn_x 1",
+       {"ATOM      1      ALA             1.000   0.000   0.000"}},
+      {"data_x\nloop_\n" + six_items + "ATOM N ALA A 1 2 3\nATOM N ALA . 4 5 6",
+       {"ATOM      1  N   ALA A           1.000   2.000   3.000",
+        "ATOM      2  N   ALA             4.000   5.000   6.000"}},
+      {"data_x\nloop_\n" + six_items +
+           "ATOM N ALA A 1 2 3\nHETATM ZN ZN A 1 2 3",
+       {"ATOM      1  N   ALA A           1.000   2.000   3.000",
+        "HETATM    2  ZN   ZN A           1.000   2.000   3.000"}},
+  };
+  for (const auto& [text, records] : cases) {
+    EXPECT_EQ(records_of(file_with("edges.cif", text)), records) << text;
+  }
 }
 
 TEST(MmcifInputDeathTest, DamagedFilesFailWithTheirLine) {

@@ -1,14 +1,24 @@
-// libFuzzer target: arbitrary bytes through read_protein and write_pdb, by
-// way of real files, since they take paths, and through convert_pdb, whose
-// own conversion of the text must give the bytes that write_pdb's templates
-// print. The first byte chooses whether
-// the file holds the text as it is, gzipped, or gzipped in two members.
+// libFuzzer target: the reader and writer on two kinds of input, which the
+// first byte chooses, by way of real files, since the functions take paths.
+// Each input goes through read_protein and write_pdb, and through
+// convert_pdb, whose own conversion of the text must give the bytes that
+// write_pdb's templates print.
+//  - A first byte below 0xF0 is the first of a PDB text.
+//  - From 0xF0, the bytes after it draw a small structure that is written
+//    both as an mmCIF file, in syntax variants the bytes choose, and as the
+//    PDB records the archive writes for its _atom_site rows
+//    (mmcif_case.h): the two must read as the same atoms and convert to the
+//    same bytes.
+// The first byte also chooses whether the file holds the text as it is,
+// gzipped, or gzipped in two members.
 //
 // Both functions end the process on a failure, and libFuzzer counts that as
-// a crash, so the bytes are first cut down to lines the program converts: a
-// coordinate record shorter than 46 bytes, which stops the run, is dropped,
-// and a text whose first byte could begin a magic that the reader tells
-// formats by starts with a line feed instead.
+// a crash, so every input is one the program converts. A PDB text is first
+// cut down to lines the program converts: a coordinate record shorter than
+// 46 bytes, which stops the run, is dropped, and a text whose first byte
+// could begin a magic that the reader tells formats by starts with a line
+// feed instead. A drawn mmCIF file holds only rows that fit the PDB columns
+// where they are written.
 
 #include <isa-l/igzip_lib.h>
 #include <unistd.h>
@@ -25,6 +35,7 @@
 #include <vector>
 
 #include "atom.h"
+#include "mmcif_case.h"
 #include "pdb_files.h"
 
 static std::string temp_path(const char* suffix) {
@@ -34,11 +45,13 @@ static std::string temp_path(const char* suffix) {
 }
 
 static const std::string kInput = temp_path(".in");
+static const std::string kRecords = temp_path(".records");
 static const std::string kOutput = temp_path(".out");
 static const std::string kConverted = temp_path(".converted");
 
 static void remove_temp_files() {
   std::remove(kInput.c_str());
+  std::remove(kRecords.c_str());
   std::remove(kOutput.c_str());
   std::remove(kConverted.c_str());
 }
@@ -95,45 +108,23 @@ static std::string file_holding(const std::string& text, int format) {
   return gzipped(text.substr(0, half)) + gzipped(text.substr(half));
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const int kCleanup = atexit(remove_temp_files);
-  (void)kCleanup;
+static void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
 
-  std::string bytes(reinterpret_cast<const char*>(data), size);
-  // The reader skips a UTF-8 byte order mark at the start of the text.
-  std::string mark;
-  if (starts_with(bytes, 0, kUtf8Mark.c_str())) {
-    mark = kUtf8Mark;
-    bytes.erase(0, mark.size());
-  }
-  std::string kept;
-  size_t records = 0;
-  size_t atom_records = 0;
-  for (std::string::size_type start = 0; start < bytes.size();) {
-    std::string::size_type end = bytes.find('\n', start);
-    if (end == std::string::npos) end = bytes.size();
-    std::string line = bytes.substr(start, end - start);
-    bool is_atom = starts_with(line, 0, "ATOM");
-    bool is_record = is_atom || starts_with(line, 0, "HETATM");
-    if (!is_record || line.size() >= 46) {
-      kept.append(bytes, start, end + 1 - start);  // with its line feed
-      records += is_record;
-      atom_records += is_atom;
-    }
-    start = end + 1;
-  }
-  if (!kept.empty() && begins_magic(kept[0])) kept.insert(0, "\n");
-  int format = size > 0 ? data[0] % 3 : 0;
-  std::ofstream(kInput, std::ios::binary) << file_holding(mark + kept, format);
-
-  std::vector<atom> atoms;
-  read_protein(kInput, atoms);
-  check(atoms.size() == records, "one atom per coordinate record");
+// Reads input into atoms and writes them with write_pdb, converts it with
+// convert_pdb, and returns what both wrote.
+static std::string converted(const std::string& input,
+                             std::vector<atom>& atoms) {
+  read_protein(input, atoms);
   write_pdb(kOutput, atoms);
-
   std::string out = contents(kOutput);
-  convert_pdb(kInput, kConverted);
+  convert_pdb(input, kConverted);
   check(contents(kConverted) == out, "convert_pdb writes what write_pdb does");
+  return out;
+}
+
+static void check_lines(const std::string& out, size_t atom_records) {
   size_t lines = 0;
   for (std::string::size_type start = 0; start < out.size(); ++lines) {
     std::string::size_type end = out.find('\n', start);
@@ -144,5 +135,100 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     start = end + 1;
   }
   check(lines == atom_records, "one output line per ATOM record");
+}
+
+static size_t atom_records(const std::vector<atom>& atoms) {
+  size_t n = 0;
+  for (const atom& a : atoms) n += a.record_type == kAtomRecord;
+  return n;
+}
+
+static void check_pdb_text(const uint8_t* data, size_t size) {
+  std::string bytes(reinterpret_cast<const char*>(data), size);
+  // The reader skips a UTF-8 byte order mark at the start of the text.
+  std::string mark;
+  if (starts_with(bytes, 0, kUtf8Mark.c_str())) {
+    mark = kUtf8Mark;
+    bytes.erase(0, mark.size());
+  }
+  std::string kept;
+  size_t records = 0;
+  for (std::string::size_type start = 0; start < bytes.size();) {
+    std::string::size_type end = bytes.find('\n', start);
+    if (end == std::string::npos) end = bytes.size();
+    std::string line = bytes.substr(start, end - start);
+    bool is_record =
+        starts_with(line, 0, "ATOM") || starts_with(line, 0, "HETATM");
+    if (!is_record || line.size() >= 46) {
+      kept.append(bytes, start, end + 1 - start);  // with its line feed
+      records += is_record;
+    }
+    start = end + 1;
+  }
+  if (!kept.empty() && begins_magic(kept[0])) kept.insert(0, "\n");
+  int format = size > 0 ? data[0] % 3 : 0;
+  write_file(kInput, file_holding(mark + kept, format));
+
+  std::vector<atom> atoms;
+  std::string out = converted(kInput, atoms);
+  check(atoms.size() == records, "one atom per coordinate record");
+  check_lines(out, atom_records(atoms));
+}
+
+static void check_same_atoms(const std::vector<atom>& got,
+                             const std::vector<atom>& want,
+                             const std::vector<bool>& exact) {
+  check(got.size() == want.size(),
+        "one atom per _atom_site row of the first data block");
+  for (size_t i = 0; i < got.size(); ++i) {
+    check(got[i].record_type == want[i].record_type,
+          "a row's record type is the archive's");
+    check(got[i].serial == want[i].serial, "a row's serial is the archive's");
+    if (!exact[i]) continue;
+    check(got[i].name == want[i].name,
+          "a row's atom name (and alternate location) is placed as the "
+          "archive places it");
+    check(got[i].residue_name == want[i].residue_name,
+          "a row's residue name is the archive's");
+    check(got[i].chain == want[i].chain, "a row's chain is the archive's");
+    check(got[i].residue_number == want[i].residue_number,
+          "a row's residue number is the archive's");
+    check(got[i].coords == want[i].coords,
+          "a row's coordinates are the archive's");
+  }
+}
+
+static void check_mmcif_case(const uint8_t* data, size_t size, int format) {
+  choices c = {data, data + size};
+  mmcif_case drawn = draw_mmcif_case(c);
+  // To see the files that an input makes, when it is run on its own.
+  if (getenv("PDB_CONVERT_FUZZ_SHOW") != nullptr) {
+    printf("%s\n----\n%s", drawn.mmcif.c_str(), drawn.pdb.c_str());
+    fflush(stdout);
+  }
+  write_file(kInput, file_holding(drawn.mmcif, format));
+  write_file(kRecords, drawn.pdb);
+
+  std::vector<atom> want;
+  std::string want_out = converted(kRecords, want);
+  std::vector<atom> got;
+  std::string got_out = converted(kInput, got);
+  check_same_atoms(got, want, drawn.exact);
+  check(got_out == want_out,
+        "the mmCIF file converts as the PDB records of its rows");
+}
+
+// The first byte from which the bytes are drawn into an mmCIF case.
+static const uint8_t kMmcifCase = 0xF0;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const int kCleanup = atexit(remove_temp_files);
+  (void)kCleanup;
+
+  if (size == 0 || data[0] < kMmcifCase) {
+    check_pdb_text(data, size);
+  } else {
+    check_mmcif_case(data + 1, size - 1, (data[0] - kMmcifCase) % 3);
+  }
   return 0;
 }

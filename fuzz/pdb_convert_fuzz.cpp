@@ -1,4 +1,4 @@
-// libFuzzer target: the reader and writer on two kinds of input, which the
+// libFuzzer target: the reader and writer on three kinds of input, which the
 // first byte chooses, by way of real files, since the functions take paths.
 // Each input goes through read_protein and write_pdb, and through
 // convert_pdb, whose own conversion of the text must give the bytes that
@@ -9,6 +9,8 @@
 //    PDB records the archive writes for its _atom_site rows
 //    (mmcif_case.h): the two must read as the same atoms and convert to the
 //    same bytes.
+//  - From 0xFC, the bytes after it are the text of an mmCIF file after its
+//    data_ line.
 // The first byte also chooses whether the file holds the text as it is,
 // gzipped, or gzipped in two members.
 //
@@ -18,11 +20,17 @@
 // 46 bytes, which stops the run, is dropped, and a text whose first byte
 // could begin a magic that the reader tells formats by starts with a line
 // feed instead. A drawn mmCIF file holds only rows that fit the PDB columns
-// where they are written.
+// where they are written. Raw mmCIF text is first read in a child process,
+// which may end refusing it, but not with a sanitizer report, a signal or a
+// hang; only text that the child read is converted here, where libFuzzer
+// sees its coverage.
 
 #include <isa-l/igzip_lib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -218,17 +226,68 @@ static void check_mmcif_case(const uint8_t* data, size_t size, int format) {
         "the mmCIF file converts as the PDB records of its rows");
 }
 
-// The first byte from which the bytes are drawn into an mmCIF case.
+// A child ended by the program's exit(1) exits with this status instead, so
+// that a sanitizer's report, whose status is 1 unless set otherwise, is
+// told from it.
+static const int kRefusedStatus = 99;
+static bool in_child = false;
+
+// An exit handler registered after libFuzzer's, which would count the exit
+// as a crash, and so run before it.
+static void end_child() {
+  if (in_child) _exit(kRefusedStatus);
+}
+
+// Whether read_protein reads path, tried in a child process, which must end
+// in success or in the program's refusal. A hang is ended by an alarm.
+static bool reads_in_child(const std::string& path) {
+  pid_t child = fork();
+  check(child >= 0, "a child process starts");
+  if (child == 0) {
+    in_child = true;
+    signal(SIGALRM, SIG_DFL);
+    alarm(20);
+    std::vector<atom> atoms;
+    read_protein(path, atoms);
+    _exit(0);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    check(errno == EINTR, "the child process is waited for");
+  }
+  check(WIFEXITED(status) &&
+            (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == kRefusedStatus),
+        "reading the mmCIF text ends in success or refusal (run the input "
+        "without -close_fd_mask to see the report)");
+  return WEXITSTATUS(status) == 0;
+}
+
+static void check_raw_mmcif(const uint8_t* data, size_t size, int format) {
+  std::string text = "data_fuzz\n";
+  text.append(reinterpret_cast<const char*>(data), size);
+  write_file(kInput, file_holding(text, format));
+  if (!reads_in_child(kInput)) return;
+  std::vector<atom> atoms;
+  check_lines(converted(kInput, atoms), atom_records(atoms));
+}
+
+// The first byte from which the bytes are drawn into an mmCIF case, and the
+// first from which they are raw mmCIF text.
 static const uint8_t kMmcifCase = 0xF0;
+static const uint8_t kRawMmcif = 0xFC;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const int kCleanup = atexit(remove_temp_files);
+  static const int kChildEnd = atexit(end_child);
   (void)kCleanup;
+  (void)kChildEnd;
 
   if (size == 0 || data[0] < kMmcifCase) {
     check_pdb_text(data, size);
-  } else {
+  } else if (data[0] < kRawMmcif) {
     check_mmcif_case(data + 1, size - 1, (data[0] - kMmcifCase) % 3);
+  } else {
+    check_raw_mmcif(data + 1, size - 1, (data[0] - kRawMmcif) % 3);
   }
   return 0;
 }

@@ -65,10 +65,9 @@ static void check_field(const char* field, std::size_t n) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (std::size_t i = 0; i < size;) {
-    // The length byte is counted before the bytes left are: in one
-    // expression, the order of the two would be unspecified.
-    std::size_t length = data[i++] % (kMaxField + 1);
-    std::size_t n = std::min<std::size_t>(length, size - i);
+    std::size_t wanted = data[i] % (kMaxField + 1);
+    ++i;
+    std::size_t n = std::min(wanted, size - i);
     std::unique_ptr<char[]> field(new char[n]);
     std::memcpy(field.get(), data + i, n);
     check_field(field.get(), n);

@@ -12,12 +12,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 
 // Lines are returned where they lie in one large buffer, filled by large
 // reads: a line costs a search for its line feed, and only a line that
-// straddles the buffer's end is moved, to its front.
+// straddles the buffer's end is moved, to its front. The buffer never grows,
+// so that no input, however its lines are cut, needs more memory than this.
 static const std::size_t kBufferSize = 128 * 1024;
+// What is kept of a line longer than the buffer: its start. The rest is
+// skipped as it is read; a coordinate record needs its first 54 bytes.
+static const std::size_t kLongLineKept = 1024;
 
 // The format is told by the first bytes, never by the name: a pipe has none,
 // and a renamed file keeps its bytes. xz's six-byte magic is the longest.
@@ -28,8 +31,6 @@ static const std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 struct input_file {
   ~input_file() {
-    free(raw);
-    free(text);
     if (fd >= 0) close(fd);
   }
 
@@ -38,21 +39,14 @@ struct input_file {
   bool eof = false;     // read has returned the end of the file, or failed
   bool failed = false;  // reading failed, or the compressed data is damaged
   // The text: [begin, end) is read and not yet returned.
-  char* text = nullptr;
-  std::size_t capacity = 0;
+  std::unique_ptr<char[]> text{new char[kBufferSize]};
   std::size_t begin = 0;
   std::size_t end = 0;
   bool done = false;  // no more text will come
   // A gzip input is read into raw and inflated into text through stream.
-  char* raw = nullptr;
+  std::unique_ptr<char[]> raw;
   std::unique_ptr<inflate_state> stream;
 };
-
-static char* allocate(std::size_t size) {
-  void* memory = malloc(size);
-  if (memory == nullptr) throw std::bad_alloc();
-  return static_cast<char*>(memory);
-}
 
 [[noreturn]] static void die_unreadable(const input_file* in) {
   fprintf(stderr, "Could not read %s\n", in->name.c_str());
@@ -79,19 +73,66 @@ static std::size_t read_some(input_file* in, char* buffer, std::size_t size) {
 }
 
 // Frees room after the text for more of it: the unreturned rest, part of a
-// line, moves to the front, and a buffer that one line fills doubles.
+// line, moves to the front.
 static void make_room(input_file* in) {
-  if (in->begin > 0) {
-    memmove(in->text, in->text + in->begin, in->end - in->begin);
-    in->end -= in->begin;
-    in->begin = 0;
+  if (in->begin == 0) return;
+  memmove(in->text.get(), in->text.get() + in->begin, in->end - in->begin);
+  in->end -= in->begin;
+  in->begin = 0;
+}
+
+static bool buffer_full(const input_file* in) {
+  return in->begin == 0 && in->end == kBufferSize;
+}
+
+// Reads until at least n bytes of compressed input are at hand; false at the
+// end of the input.
+static bool raw_at_hand(input_file* in, uint32_t n) {
+  inflate_state& stream = *in->stream;
+  while (stream.avail_in < n) {
+    memmove(in->raw.get(), stream.next_in, stream.avail_in);
+    stream.next_in = reinterpret_cast<uint8_t*>(in->raw.get());
+    std::size_t got = read_some(in, in->raw.get() + stream.avail_in,
+                                kBufferSize - stream.avail_in);
+    if (got == 0) return false;
+    stream.avail_in += got;
   }
-  if (in->end < in->capacity) return;
-  if (in->capacity > SIZE_MAX / 2) throw std::bad_alloc();
-  void* text = realloc(in->text, in->capacity * 2);
-  if (text == nullptr) throw std::bad_alloc();
-  in->text = static_cast<char*>(text);
-  in->capacity *= 2;
+  return true;
+}
+
+// Starts inflating the member at hand. One with reserved flag bits set in
+// its header is damaged, as gzip -d finds it; ISA-L would read it.
+static void start_member(input_file* in) {
+  inflate_state& stream = *in->stream;
+  isal_inflate_reset(&stream);
+  stream.crc_flag = ISAL_GZIP;
+  static const uint32_t kFlags = 3;
+  static const uint8_t kReservedFlags = 0xE0;
+  if (raw_at_hand(in, kFlags + 1) &&
+      (stream.next_in[kFlags] & kReservedFlags) != 0) {
+    in->failed = in->done = true;
+  }
+}
+
+// Reads what follows a member: nothing, another member, or zero bytes to the
+// end of the input, which tape and block-padded downloads add and gzip -d
+// ignores. Returns whether another member follows; anything else after the
+// padding is damage.
+static bool member_follows(input_file* in) {
+  inflate_state& stream = *in->stream;
+  if (!raw_at_hand(in, 1)) {
+    in->done = true;
+    return false;
+  }
+  if (stream.next_in[0] != 0) return true;
+  do {
+    uint8_t* end = stream.next_in + stream.avail_in;
+    in->failed |= std::find_if(stream.next_in, end,
+                               [](uint8_t byte) { return byte != 0; }) != end;
+    stream.avail_in = 0;
+  } while (!in->failed && raw_at_hand(in, 1));
+  in->done = true;
+  return false;
 }
 
 // Inflates into the room after the text until some text comes out or there
@@ -100,23 +141,18 @@ static void make_room(input_file* in) {
 // damage, as is a wrong CRC or length.
 static void inflate_more(input_file* in) {
   inflate_state& stream = *in->stream;
-  stream.next_out = reinterpret_cast<uint8_t*>(in->text + in->end);
-  stream.avail_out = std::min<std::size_t>(in->capacity - in->end, UINT32_MAX);
+  stream.next_out = reinterpret_cast<uint8_t*>(in->text.get() + in->end);
+  stream.avail_out = kBufferSize - in->end;
   const uint32_t room = stream.avail_out;
   while (stream.avail_out == room && !in->done) {
-    bool member_ended = stream.block_state == ISAL_BLOCK_FINISH;
-    if (stream.avail_in == 0) {
-      stream.next_in = reinterpret_cast<uint8_t*>(in->raw);
-      stream.avail_in = read_some(in, in->raw, kBufferSize);
-      if (stream.avail_in == 0) {
-        in->failed |= !member_ended;
-        in->done = true;
-        break;
-      }
+    if (stream.block_state == ISAL_BLOCK_FINISH) {
+      if (!member_follows(in)) break;
+      start_member(in);
+      continue;
     }
-    if (member_ended) {
-      isal_inflate_reset(&stream);
-      stream.crc_flag = ISAL_GZIP;
+    if (stream.avail_in == 0 && !raw_at_hand(in, 1)) {
+      in->failed = in->done = true;
+      break;
     }
     if (isal_inflate(&stream) != ISAL_DECOMP_OK) in->failed = in->done = true;
   }
@@ -131,7 +167,7 @@ static bool fill(input_file* in) {
   if (in->stream) {
     inflate_more(in);
   } else {
-    in->end += read_some(in, in->text + in->end, in->capacity - in->end);
+    in->end += read_some(in, in->text.get() + in->end, kBufferSize - in->end);
     in->done = in->eof;
   }
   return in->end > before;
@@ -142,16 +178,15 @@ static bool fill(input_file* in) {
 // zlib's, because it runs nearly three times as fast. ISAL_GZIP: gzip's
 // format, its header read and its CRC and length checked.
 static void start_inflating(input_file* in) {
-  char* text = allocate(kBufferSize);
-  in->raw = in->text;
-  in->text = text;
+  in->raw = std::move(in->text);
+  in->text.reset(new char[kBufferSize]);
   in->stream.reset(new inflate_state);
   isal_inflate_init(in->stream.get());
-  in->stream->crc_flag = ISAL_GZIP;
-  in->stream->next_in = reinterpret_cast<uint8_t*>(in->raw);
+  in->stream->next_in = reinterpret_cast<uint8_t*>(in->raw.get());
   in->stream->avail_in = in->end;
   in->begin = in->end = 0;
   in->done = false;
+  start_member(in);
 }
 
 static bool starts_with(std::string_view bytes, std::string_view prefix) {
@@ -187,7 +222,7 @@ static const char* unread_encoding(std::string_view head) {
 }
 
 static std::string_view buffered(const input_file* in) {
-  return std::string_view(in->text + in->begin, in->end - in->begin);
+  return std::string_view(in->text.get() + in->begin, in->end - in->begin);
 }
 
 // Reads the first bytes, however few a read returns, and sets up reading
@@ -214,52 +249,80 @@ input_file* open_input(const std::string& pdb_file) {
   std::unique_ptr<input_file> in(new input_file);
   in->fd = fd;
   in->name = pdb_file;
-  in->text = allocate(kBufferSize);
-  in->capacity = kBufferSize;
   recognise(in.get());
   return in.release();
 }
 
 // At the end of the input a last line without a line feed is still a line,
-// and only after it does a read error end the run, as with getline.
-static bool last_line(input_file* in, std::string_view& line) {
-  if (in->begin == in->end) {
-    if (in->failed) die_unreadable(in);
-    return false;
-  }
+// unless reading failed: then it is what a read error or a damaged stream
+// cut short, and the run ends without it. Of a line longer than the buffer,
+// its start is kept.
+static bool last_line(input_file* in, std::string_view& line, bool cut) {
+  if (in->failed) die_unreadable(in);
+  if (in->begin == in->end) return false;
   line = buffered(in);
+  if (cut) line = line.substr(0, kLongLineKept);
   in->begin = in->end;
   return true;
 }
 
 // read_line for a line that the buffer does not hold whole. What is searched
 // once is not searched again, so a long line costs time in its length, not
-// in its square, however few bytes each read brings. Kept out of read_line,
-// whose every call would otherwise save and restore the registers this needs.
+// in its square, however few bytes each read brings. A line that fills the
+// buffer keeps its start, and the bytes after it are read over and over
+// into the same room until its line feed comes. Kept out of read_line, whose
+// every call would otherwise save and restore the registers this needs.
 [[gnu::noinline]] static bool read_straddling_line(input_file* in,
                                                    std::string_view& line) {
   std::size_t scanned = in->end - in->begin;
-  while (fill(in)) {
-    char* start = in->text + in->begin;
+  bool cut = false;
+  for (;;) {
+    if (buffer_full(in)) {
+      in->end = scanned = kLongLineKept;
+      cut = true;
+    }
+    if (!fill(in)) break;
+    char* start = in->text.get() + in->begin;
     std::size_t size = in->end - in->begin;
     char* feed =
         static_cast<char*>(memchr(start + scanned, '\n', size - scanned));
     if (feed != nullptr) {
-      line = std::string_view(start, feed - start);
+      line = std::string_view(start, cut ? kLongLineKept : feed - start);
       in->begin += feed - start + 1;
       return true;
     }
     scanned = size;
   }
-  return last_line(in, line);
+  return last_line(in, line, cut);
 }
 
 bool read_line(input_file* in, std::string_view& line) {
-  char* start = in->text + in->begin;
+  char* start = in->text.get() + in->begin;
   char* feed = static_cast<char*>(memchr(start, '\n', in->end - in->begin));
   if (feed == nullptr) return read_straddling_line(in, line);
   line = std::string_view(start, feed - start);
   in->begin += feed - start + 1;
+  return true;
+}
+
+std::string_view peek_line(input_file* in) {
+  std::size_t scanned = 0;
+  for (;;) {
+    std::string_view text = buffered(in);
+    std::size_t feed = text.find('\n', scanned);
+    if (feed != std::string_view::npos) return text.substr(0, feed);
+    scanned = text.size();
+    if (buffer_full(in) || !fill(in)) return buffered(in);
+  }
+}
+
+bool read_text(input_file* in, std::string_view& text) {
+  if (in->begin == in->end && !fill(in)) {
+    if (in->failed) die_unreadable(in);
+    return false;
+  }
+  text = buffered(in);
+  in->begin = in->end;
   return true;
 }
 

@@ -14,12 +14,21 @@ input_file* open_input(const std::string& pdb_file);
 
 // Sets line to the next line of the (decompressed) text, without its line
 // feed (a CR before it stays in the line); the view stays valid until the
-// next call. Returns false at the end of the input. A read error, or a damaged
+// next call. A line longer than the buffer, 128 KiB, is cut to its first KiB:
+// the rest is skipped as it is read, so that no line needs more memory.
+// Returns false at the end of the input. A read error, or a damaged
 // compressed stream, prints "Could not read <pdb_file>" and a line feed on
-// stderr and exits 1 -- but a partial line read before a read error is first
-// returned as a line, as getline does. Throws std::bad_alloc when a line will
-// not fit in memory (main turns that into "Out of memory").
+// stderr and exits 1, and the line it cut short is not returned.
 bool read_line(input_file* in, std::string_view& line);
+
+// The start of the next line, without reading it: up to its line feed, or as
+// much of it as the buffer holds; empty at the end of the input.
+std::string_view peek_line(input_file* in);
+
+// For a reader of bytes rather than lines: sets text to the next bytes of the
+// text, as many as are buffered, and counts them as read; the view stays
+// valid until the next call. Returns false, and fails, as read_line does.
+bool read_text(input_file* in, std::string_view& text);
 
 void close_input(input_file* in);
 

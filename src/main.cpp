@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 
+#include "output_path.h"
 #include "pdb_files.h"
 
 // Run with standard error closed (2>&-), the output file would take
@@ -20,20 +22,25 @@ static void keep_stderr_open() {
   }
 }
 
+// A large input whose conversion must be held until it is read whole can
+// exhaust memory: that must end the run with a message and status 1, not
+// abort it. Said where the allocation fails, since throwing needs memory too:
+// under a tight limit, throwing bad_alloc itself ends in std::terminate.
+static void out_of_memory() {
+  fputs("Out of memory\n", stderr);
+  exit(1);
+}
+
 int main(int argc, char* argv[]) {
+  // Before anything is opened, so that /dev/fd/3 with no 3> given is never
+  // the program's own descriptor.
+  note_inherited_descriptors();
+  std::set_new_handler(out_of_memory);
   keep_stderr_open();
   if (argc < 3) {
     fputs("Program pdb_file outfile\n", stderr);
     return 1;
   }
-  // An endless line, or a large input whose conversion must be held until it
-  // is read whole, can exhaust memory: that must end the run with a message
-  // and status 1, not abort it.
-  try {
-    convert_pdb(argv[1], argv[2]);
-  } catch (const std::bad_alloc&) {
-    fputs("Out of memory\n", stderr);
-    return 1;
-  }
+  convert_pdb(argv[1], argv[2]);
   return 0;
 }

@@ -1,11 +1,11 @@
 #include "numbers.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "string_functions.h"
@@ -16,7 +16,8 @@
 //   integer:    ' '* [+-]? digit+            or all blanks (0)
 //   coordinate: ' '* [+-]? digit* ('.' digit*)?, with a digit, or all blanks
 // Everything else (other white space, exponents, hex, inf and nan, bytes
-// after the number, a NUL) goes to the C library.
+// after the number, a NUL, a field longer than 8 bytes) goes to the C
+// library.
 
 static const std::size_t kMaxFieldWidth = 8;
 static const int kPrintedWidth = 8;  // of "%8.3f"
@@ -43,11 +44,16 @@ static const char* skip_blanks(const char* p, const char* end) {
   return p;
 }
 
-// The C library's conversions of the field, made a C string first.
-static void copy_field(const char* field, std::size_t n, char* text) {
-  assert(n <= kMaxFieldWidth);
-  std::memcpy(text, field, n);
-  text[n] = '\0';
+// atoi and atof of the field, made a C string: a std::string holds up to 15
+// bytes without an allocation. Kept out of the fast paths, whose every call
+// would otherwise pay for the string's frame.
+[[gnu::noinline]] static int c_library_atoi(const char* field, std::size_t n) {
+  return atoi(std::string(field, n).c_str());
+}
+
+[[gnu::noinline]] static double c_library_atof(const char* field,
+                                               std::size_t n) {
+  return atof(std::string(field, n).c_str());
 }
 
 static bool scan_integer(const char* p, const char* end, int& value) {
@@ -67,10 +73,10 @@ static bool scan_integer(const char* p, const char* end, int& value) {
 
 int read_integer(const char* field, std::size_t n) {
   int value;
-  if (scan_integer(field, field + n, value)) return value;
-  char text[kMaxFieldWidth + 1];
-  copy_field(field, n, text);
-  return atoi(text);
+  if (n <= kMaxFieldWidth && scan_integer(field, field + n, value)) {
+    return value;
+  }
+  return c_library_atoi(field, n);
 }
 
 static bool scan_decimal(const char* p, const char* end, decimal& d) {
@@ -99,13 +105,11 @@ static bool scan_decimal(const char* p, const char* end, decimal& d) {
 // correctly rounded value of the decimal, which is what strtod returns.
 double read_coordinate(const char* field, std::size_t n) {
   decimal d;
-  if (scan_decimal(field, field + n, d)) {
+  if (n <= kMaxFieldWidth && scan_decimal(field, field + n, d)) {
     double value = d.digits / kPowersOfTen[d.fraction];
     return d.negative ? -value : value;
   }
-  char text[kMaxFieldWidth + 1];
-  copy_field(field, n, text);
-  return atof(text);
+  return c_library_atof(field, n);
 }
 
 // The magnitude "%.3f" prints for the double nearest d, in thousandths;
@@ -199,13 +203,13 @@ char* put_coordinate(char* out, const char* field, std::size_t n) {
   }
   decimal d;
   std::uint64_t thousandths;
-  if (scan_decimal(field, field + n, d) && in_thousandths(d, thousandths)) {
+  if (n <= kMaxFieldWidth && scan_decimal(field, field + n, d) &&
+      in_thousandths(d, thousandths)) {
     return put_thousandths(out, d.negative, thousandths);
   }
-  char text[kMaxFieldWidth + 1];
-  copy_field(field, n, text);
   char printed[kMaxCoordinateText + 1];
-  int length = snprintf(printed, sizeof printed, "%8.3f", atof(text));
+  int length =
+      snprintf(printed, sizeof printed, "%8.3f", c_library_atof(field, n));
   std::memcpy(out, printed, length);
   return out + length;
 }

@@ -7,8 +7,9 @@
 // C library in the C locale (atoi, atof, "%*d", "%8.3f"), done by the
 // program's own code for the common forms and by the C library for the rest.
 //
-// A field is the first n bytes at field (n <= 8), read as a C string would
-// be: a NUL ends it. It need not be NUL-terminated, so that it can be read
+// A field is the first n bytes at field, read as a C string would be: a NUL
+// ends it. A PDB field is at most 8 bytes; a longer one, as mmCIF values may
+// be, is converted by the C library. It need not be NUL-terminated, so that it can be read
 // where it lies in a line, and n may be short of the field's width, as a z
 // field cut short by the end of its line is.
 

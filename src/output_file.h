@@ -20,6 +20,12 @@ FILE* open_output(const std::string& outfile, std::string& target);
 // a failure there).
 FILE* open_replacing_output(const std::string& outfile, std::string& target);
 
+// Empties the new file that open_replacing_output opened, where one is open,
+// after a write to it failed: the run is to fail, and a full disk gets the
+// file's space back at once while the input is still read. close_output
+// then fails.
+void empty_new_file();
+
 // Closes out and, where target is set, puts the new file in the output's
 // place. Returns 0, or EOF where writing, closing or putting it in place
 // failed; the new file is then removed and the output keeps what it held.

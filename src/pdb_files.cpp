@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "input_file.h"
+#include "mmcif_input.h"
 #include "numbers.h"
 #include "output_file.h"
 #include "string_functions.h"
@@ -122,25 +122,25 @@ static int record_type_of(std::string_view line) {
 // The record type of line, having ended the run where it is a coordinate
 // record too short to hold its fields.
 static int checked_record_type(std::string_view line,
-                               const std::string& pdb_file, long line_number) {
+                               const std::string& pdb_file,
+                               const record_input* in) {
   int record_type = record_type_of(line);
   if (record_type != 0 && line.size() < kMinRecordLength) {
     fprintf(stderr, "%s:%ld: coordinate record shorter than 46 characters\n",
-            pdb_file.c_str(), line_number);
+            pdb_file.c_str(), record_line(in));
     exit(1);
   }
   return record_type;
 }
 
 // Closes the input however reading ends, by a return or by an exception.
-using input_closer = std::unique_ptr<input_file, void (*)(input_file*)>;
+using input_closer = std::unique_ptr<record_input, void (*)(record_input*)>;
 
 void read_protein(std::string pdb_file, std::vector<atom>& atoms) {
-  input_closer in(open_input(pdb_file), close_input);
+  input_closer in(open_records(pdb_file), close_records);
   std::string_view line;
-  long line_number = 0;
-  while (read_line(in.get(), line)) {
-    int record_type = checked_record_type(line, pdb_file, ++line_number);
+  while (read_record(in.get(), line)) {
+    int record_type = checked_record_type(line, pdb_file, in.get());
     if (record_type == 0) continue;
     std::array<double, 3> coords;
     for (int i = 0; i < 3; ++i) {
@@ -332,26 +332,33 @@ void write_pdb(std::string outfile, std::vector<atom>& atoms) {
 // else the program does before it reads.
 using text_block = std::pair<std::unique_ptr<char[]>, std::size_t>;
 
+// Writes to the new file that will replace the output; the first write that
+// fails empties it, so that the space is free while the input is read on.
+static bool written_or_emptied(FILE* out, const char* text, std::size_t size) {
+  if (write_all(out, text, size)) return true;
+  empty_new_file();
+  return false;
+}
+
 // Converts each line of in as it is read. Where out is open, each block of
 // converted lines is written to it as it fills, and a write error is only
 // remembered, so that an input error later in the file still ends the run
 // with its own message; where out is not open, the blocks are kept in held.
 // Returns whether every write succeeded.
-static bool convert_lines(input_file* in, const std::string& pdb_file,
+static bool convert_lines(record_input* in, const std::string& pdb_file,
                           FILE* out, std::vector<text_block>& held) {
   bool written = true;
   std::unique_ptr<char[]> block(new char[kBlockSize]);
   char* end = block.get();
   std::string_view line;
-  long line_number = 0;
-  while (read_line(in, line)) {
-    if (checked_record_type(line, pdb_file, ++line_number) != kAtomRecord) {
+  while (read_record(in, line)) {
+    if (checked_record_type(line, pdb_file, in) != kAtomRecord) {
       continue;
     }
     if (block.get() + kBlockSize - end < std::ptrdiff_t(kMaxLineLength)) {
       std::size_t size = end - block.get();
       if (out != nullptr) {
-        written = written && write_all(out, block.get(), size);
+        written = written && written_or_emptied(out, block.get(), size);
       } else {
         held.emplace_back(std::move(block), size);
         block.reset(new char[kBlockSize]);
@@ -361,7 +368,9 @@ static bool convert_lines(input_file* in, const std::string& pdb_file,
     end = put_converted(end, line);
   }
   std::size_t size = end - block.get();
-  if (out != nullptr) return written && write_all(out, block.get(), size);
+  if (out != nullptr) {
+    return written && written_or_emptied(out, block.get(), size);
+  }
   held.emplace_back(std::move(block), size);
   return true;
 }
@@ -372,6 +381,9 @@ static void write_held(const std::string& outfile,
   std::string target;
   FILE* out = open_output(outfile, target);
   if (out == nullptr) die_unopenable();
+  // Each block, whole lines, in one write: others appending to the same file
+  // meet it only at a line's end.
+  setvbuf(out, nullptr, _IONBF, 0);
   announce(outfile);
   for (const text_block& block : held) {
     if (!write_all(out, block.first.get(), block.second)) {
@@ -382,7 +394,7 @@ static void write_held(const std::string& outfile,
 }
 
 void convert_pdb(std::string pdb_file, std::string outfile) {
-  input_closer in(open_input(pdb_file), close_input);
+  input_closer in(open_records(pdb_file), close_records);
   std::string target;
   // Only an output that a new file will replace may be written while the
   // input is read: any other would be left cut short by an input error.

@@ -1,21 +1,5 @@
 #include "string_functions.h"
 
-#include <cstdint>
-
-// The characters of set as bits of a mask; one at 64 or above would shift
-// past the mask and fail to compile.
-static constexpr uint64_t mask_of(const char* set) {
-  uint64_t mask = 0;
-  for (; *set != '\0'; ++set) mask |= uint64_t(1) << *set;
-  return mask;
-}
-
-static constexpr uint64_t kBlankMask = mask_of(kBlankChars);
-
-static bool is_blank(char c) {
-  return static_cast<unsigned char>(c) < 64 && (kBlankMask >> c & 1) != 0;
-}
-
 static bool is_in(char c, const char* set) {
   for (; *set != '\0'; ++set) {
     if (*set == c) return true;

@@ -1,12 +1,28 @@
 #ifndef PDB_CONVERT_STRING_FUNCTIONS_H_
 #define PDB_CONVERT_STRING_FUNCTIONS_H_
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 // Blanks that pad PDB fields: space, tab, line feed, carriage return.
 inline constexpr char kBlankChars[] = " \t\n\r";
+
+// The characters of set as bits of a mask; one at 64 or above would shift
+// past the mask and fail to compile.
+constexpr uint64_t mask_of(const char* set) {
+  uint64_t mask = 0;
+  for (; *set != '\0'; ++set) mask |= uint64_t(1) << *set;
+  return mask;
+}
+
+// Whether c is in kBlankChars: a test of a mask, not a loop, for the fields'
+// ends on every record and for every byte of an mmCIF file.
+inline bool is_blank(char c) {
+  constexpr uint64_t kBlankMask = mask_of(kBlankChars);
+  return static_cast<unsigned char>(c) < 64 && (kBlankMask >> c & 1) != 0;
+}
 
 // text without its leading and trailing characters that are in set.
 std::string trimmed(const std::string& text, const char* set);

@@ -1,0 +1,175 @@
+#include "temporary_file.h"
+
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+// The new file's name: hidden, beside the output and named after it, so that
+// one a killed run leaves behind is easy to recognise and remove.
+static const char kTemporaryPrefix[] = ".";
+static const char kTemporarySuffix[] = ".pdb_convert-";
+static const int kRandomCharacters = 6;
+static const std::size_t kMaxNameInTemporary =
+    NAME_MAX - (sizeof kTemporaryPrefix - 1) - (sizeof kTemporarySuffix - 1) -
+    kRandomCharacters;
+
+static const int kMaxCreateTries = 100;
+
+// The signals whose default action ends the process, besides the real-time
+// ones; SIGKILL cannot be caught.
+static const int kEndingSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
+    SIGFPE,    SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,
+    SIGXCPU,   SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
+
+// The new file while it is written: its directory and name, set before the
+// file exists and cleared once it is renamed or removed, read by the signal
+// handler and at exit to remove it. A handler can reach nothing else, hence
+// globals.
+static int temporary_dir = -1;
+static char temporary_name[NAME_MAX + 1];
+
+static void unlink_temporary() {
+  if (temporary_name[0] == '\0') return;
+  unlinkat(temporary_dir, temporary_name, 0);
+  temporary_name[0] = '\0';
+}
+
+// Installed with SA_RESETHAND: the raised signal then ends the process as it
+// would have without the handler, so callers see the status they expect.
+static void remove_temporary_and_reraise(int signal_number) {
+  unlink_temporary();
+  raise(signal_number);
+}
+
+// Signals are held off while the new file's name and its existence may
+// disagree, so that the handler never removes a file that is not ours.
+sigset_t block_signals() {
+  sigset_t all, previous;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &previous);
+  return previous;
+}
+
+void restore_signals(const sigset_t& previous) {
+  int error = errno;
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  errno = error;
+}
+
+// Only over the default action: a signal the caller chose to ignore stays
+// ignored, and a handler already there (a sanitizer's) is kept. One call
+// swaps the handler in; a second, rarely needed, puts back what was there.
+static void install_over_default(int signal_number,
+                                 const struct sigaction& action) {
+  struct sigaction previous;
+  if (sigaction(signal_number, &action, &previous) == 0 &&
+      ((previous.sa_flags & SA_SIGINFO) != 0 ||
+       previous.sa_handler != SIG_DFL)) {
+    sigaction(signal_number, &previous, nullptr);
+  }
+}
+
+static bool install_cleanup() {
+  atexit(unlink_temporary);
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = remove_temporary_and_reraise;
+  action.sa_flags = SA_RESETHAND;
+  sigfillset(&action.sa_mask);
+  // Held off, so that no signal meets the handler before the caller's
+  // action is put back.
+  sigset_t previous = block_signals();
+  for (int signal_number : kEndingSignals) {
+    install_over_default(signal_number, action);
+  }
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX;
+       ++signal_number) {
+    install_over_default(signal_number, action);
+  }
+  restore_signals(previous);
+  return true;
+}
+
+// Six characters for a new file's name; uniqueness rests on O_EXCL, so they
+// need only vary.
+static void random_characters(char* out) {
+  static const char kCharacters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static unsigned long long state = 0;
+  if (state == 0) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    state = ((unsigned long long)now.tv_sec << 30) ^
+            ((unsigned long long)now.tv_nsec << 10) ^
+            (unsigned long long)getpid() ^ 1;
+  }
+  for (int i = 0; i < kRandomCharacters; ++i) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    out[i] = kCharacters[state % (sizeof kCharacters - 1)];
+  }
+  out[kRandomCharacters] = '\0';
+}
+
+// Its name is recorded before it exists, with signals held off meanwhile, so
+// that no moment leaves it behind unrecorded.
+int create_temporary(int directory, const std::string& output_name,
+                     mode_t mode) {
+  static const bool kCleanupInstalled = install_cleanup();
+  (void)kCleanupInstalled;
+  temporary_dir = directory;
+  std::string name = kTemporaryPrefix +
+                     output_name.substr(0, kMaxNameInTemporary) +
+                     kTemporarySuffix;
+  sigset_t previous = block_signals();
+  int fd = -1;
+  for (int tries = 0; tries < kMaxCreateTries; ++tries) {
+    memcpy(temporary_name, name.c_str(), name.size());
+    random_characters(temporary_name + name.size());
+    fd = openat(temporary_dir, temporary_name,
+                O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) break;
+  }
+  if (fd < 0) temporary_name[0] = '\0';
+  restore_signals(previous);
+  return fd;
+}
+
+int rename_temporary(const std::string& name, bool replace) {
+  sigset_t previous = block_signals();
+  int status;
+  if (replace) {
+    status =
+        renameat(temporary_dir, temporary_name, temporary_dir, name.c_str());
+  } else {
+    status = renameat2(temporary_dir, temporary_name, temporary_dir,
+                       name.c_str(), RENAME_NOREPLACE);
+    // A file system that cannot promise it.
+    if (status != 0 && errno == EINVAL) {
+      status =
+          renameat(temporary_dir, temporary_name, temporary_dir, name.c_str());
+    }
+  }
+  int error = status == 0 ? 0 : errno;
+  if (status == 0) temporary_name[0] = '\0';
+  restore_signals(previous);
+  return error;
+}
+
+void remove_temporary() {
+  sigset_t previous = block_signals();
+  unlink_temporary();
+  restore_signals(previous);
+}

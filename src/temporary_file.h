@@ -1,0 +1,33 @@
+#ifndef PDB_CONVERT_TEMPORARY_FILE_H_
+#define PDB_CONVERT_TEMPORARY_FILE_H_
+
+#include <signal.h>
+#include <sys/types.h>
+
+#include <string>
+
+// The life of the new file that replaces an output: made beside it, renamed
+// over it, or removed, by a run's end or by any signal that ends the process.
+// One such file at a time.
+
+// Creates the new file, hidden and named after output_name, in directory,
+// with mode (less the umask, or as the directory's default ACL says), and
+// records it to be removed should the process end before it is renamed.
+// Returns a descriptor open for reading and writing, or -1 with errno set.
+int create_temporary(int directory, const std::string& output_name,
+                     mode_t mode);
+
+// Renames the new file to name in its directory: over the file there where
+// replace is set, and otherwise only where no file is there. Returns 0 or
+// the error.
+int rename_temporary(const std::string& name, bool replace);
+
+// Removes the new file, if it is still there.
+void remove_temporary();
+
+// Holds off every signal that can be held off; restore_signals puts back the
+// mask this returns.
+sigset_t block_signals();
+void restore_signals(const sigset_t& previous);
+
+#endif  // PDB_CONVERT_TEMPORARY_FILE_H_

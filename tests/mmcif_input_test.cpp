@@ -1,0 +1,118 @@
+#include "mmcif_input.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Writes text to a fresh file in the test's temporary directory.
+static std::string file_with(const std::string& name, const std::string& text) {
+  std::string path = testing::TempDir() + name;
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+static std::vector<std::string> records_of(const std::string& path) {
+  record_input* in = open_records(path);
+  std::vector<std::string> records;
+  std::string_view line;
+  while (read_record(in, line)) records.emplace_back(line);
+  close_records(in);
+  return records;
+}
+
+// Eleven lines; a row that follows starts on line 12.
+static const std::string kLoop =
+    "data_test\n"
+    "loop_\n"
+    "_atom_site.group_PDB\n"
+    "_atom_site.auth_atom_id\n"
+    "_atom_site.auth_comp_id\n"
+    "_atom_site.auth_asym_id\n"
+    "_atom_site.auth_seq_id\n"
+    "_atom_site.label_alt_id\n"
+    "_atom_site.Cartn_x\n"
+    "_atom_site.Cartn_y\n"
+    "_atom_site.Cartn_z\n";
+
+static std::string rows(int n, const std::string& row) {
+  std::string text;
+  for (int i = 0; i < n; ++i) text += row;
+  return text;
+}
+
+TEST(MmcifInputDeathTest, RefusesWrittenValuesThatDoNotFit) {
+  const std::string long_name(70, 'N');
+  const std::pair<std::string, std::string> refused[] = {
+      {"ATOM CA GLY AB 1 . 1 2 3\n", "12: chain ID \"AB\""},
+      {"ATOM CA GLYX A 1 . 1 2 3\n", "12: residue name \"GLYX\""},
+      {"ATOM CA123 GLY A 1 . 1 2 3\n", "12: atom name \"CA123\""},
+      {"ATOM CA GLY A 1 AB 1 2 3\n", "12: alternate location \"AB\""},
+      {"ATOM CA GLY A 10000 . 1 2 3\n", "12: residue number \"10000\""},
+      {"ATOM CA GLY A -1000 . 1 2 3\n", "12: residue number \"-1000\""},
+      {"ATOM CA GLY A 1 . 1\n2 123456.7 3\n", "13: coordinate \"123456.7\""},
+      {"ATOM CA GLY A 1 . 1 2 -99999.9996\n", "12: coordinate \"-99999.9996\""},
+      {"ATOM " + long_name + " GLY A 1 . 1 2 3\n",
+       "12: atom name \"" + long_name.substr(0, 64) + "\\.\\.\\.\""},
+      {rows(100000, "ATOM CA GLY A 1 . 1 2 3\n"),
+       "100011: serial number \"100000\""},
+  };
+  for (const auto& [row, refusal] : refused) {
+    std::string path = file_with("refused.cif", kLoop + row);
+    EXPECT_EXIT(records_of(path), testing::ExitedWithCode(1),
+                "^" + path + ":" + refusal + " does not fit the PDB format\n$");
+  }
+}
+
+TEST(MmcifInputTest, HetatmRowsAreNeverRefused) {
+  std::vector<std::string> records = records_of(file_with(
+      "ligand.cif", kLoop + "HETATM C1LONG LIGAND XY 12345 AB 123456.7 2 3\n"
+                            "ATOM CA GLY A 1 . 1 2 3\n"));
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].compare(0, 6, "HETATM"), 0);
+  EXPECT_EQ(records[1],
+            "ATOM      2  CA  GLY A   1       1.000   2.000   3.000");
+}
+
+TEST(MmcifInputDeathTest, DamagedFilesFailWithTheirLine) {
+  const std::pair<std::string, std::string> damaged[] = {
+      {kLoop + "ATOM 'CA GLY A 1 . 1 2 3\n",
+       "12: quoted value not closed on its line"},
+      {kLoop + "ATOM CA GLY A 1 . 1 2 \"3", "12: quoted value not closed"},
+      {kLoop + "ATOM CA GLY A 1 .\n;1\n2\n3\n", "13: text field not closed"},
+      {kLoop + "ATOM CA GLY A 1 . 1 2\n",
+       "12: row of 8 values in a loop of 9 tags"},
+      {kLoop + "ATOM CA GLY A 1 . 1 2 3\nATOM CA\nloop_\n",
+       "13: row of 2 values in a loop of 9 tags"},
+      {"data_test\n_atom_site.Cartn_x\n_atom_site.Cartn_y 1\n",
+       "2: tag without a value"},
+      {"data_test\nloop_\n1 2\n", "3: loop_ without tags"},
+  };
+  for (const auto& [text, message] : damaged) {
+    std::string path = file_with("damaged.cif", text);
+    EXPECT_EXIT(records_of(path), testing::ExitedWithCode(1),
+                "^" + path + ":" + message + "\n$");
+  }
+}
+
+// A file is mmCIF where its first line that is neither blank nor a comment
+// begins with data_, loop_ or a tag, in any case; any other is PDB text,
+// whose lines keep their numbers.
+TEST(MmcifInputTest, TellsMmcifByItsFirstLine) {
+  const std::string row = "ATOM CA GLY A 1 . 1 2 3\n";
+  std::string body = kLoop.substr(kLoop.find('\n') + 1) + row;
+  for (const std::string& text :
+       {"\n# c\n  \t\nDATA_x\n" + body, "LOOP_" + body.substr(5),
+        std::string(" _atom_site.group_PDB ATOM\n_atom_site.Cartn_x 1\n")}) {
+    EXPECT_EQ(records_of(file_with("told.cif", text)).size(), 1u) << text;
+  }
+  record_input* in = open_records(
+      file_with("told.pdb", "# c\n\nREMARK data_ loop_ _x\n" + row));
+  std::string_view line;
+  ASSERT_TRUE(read_record(in, line) && read_record(in, line));
+  EXPECT_EQ(line, row.substr(0, row.size() - 1));
+  EXPECT_EQ(record_line(in), 4);
+  close_records(in);
+}

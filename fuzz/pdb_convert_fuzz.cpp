@@ -17,18 +17,20 @@
 // Both functions end the process on a failure, and libFuzzer counts that as
 // a crash, so every input is one the program converts. A PDB text is first
 // cut down to lines the program converts: a coordinate record shorter than
-// 46 bytes, which stops the run, is dropped, and a text whose first byte
-// could begin a magic that the reader tells formats by starts with a line
-// feed instead. A drawn mmCIF file holds only rows that fit the PDB columns
-// where they are written. Raw mmCIF text is first read in a child process,
-// which may end refusing it, but not with a sanitizer report, a signal or a
-// hang; only text that the child read is converted here, where libFuzzer
-// sees its coverage.
+// 46 bytes, which stops the run, is dropped, a text whose first byte could
+// begin a magic that the reader tells formats by starts with a line feed
+// instead, and one that the reader would take for mmCIF with a REMARK. A drawn
+// mmCIF file holds only rows that fit the PDB columns where they are written.
+// Raw mmCIF text is first read in a child process, which may end refusing it,
+// but not with a sanitizer report, a signal or a hang; only text that the child
+// read is converted here, where libFuzzer sees its coverage.
 
 #include <isa-l/igzip_lib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -89,6 +91,33 @@ static const std::string kUtf8Mark = "\xEF\xBB\xBF";
 static bool begins_magic(char c) {
   return std::string_view("B\x1F\x28\xFD\xEF\xFE\xFF\x00", 8).find(c) !=
          std::string_view::npos;
+}
+
+static bool starts_with_any_case(const std::string& text,
+                                 std::string::size_type from,
+                                 const char* prefix) {
+  for (; *prefix != '\0'; ++prefix, ++from) {
+    if (from == text.size() ||
+        tolower(static_cast<unsigned char>(text[from])) != *prefix) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Whether the reader takes text for mmCIF: its first line that is neither
+// blank nor a # comment begins with data_, loop_ or _.
+static bool reads_as_mmcif(const std::string& text) {
+  for (std::string::size_type start = 0; start < text.size();) {
+    std::string::size_type end = std::min(text.find('\n', start), text.size());
+    std::string::size_type first = text.find_first_not_of(" \t\r", start);
+    if (first < end && text[first] != '#') {
+      return starts_with_any_case(text, first, "data_") ||
+             starts_with_any_case(text, first, "loop_") || text[first] == '_';
+    }
+    start = end + 1;
+  }
+  return false;
 }
 
 // text as one gzip member, made by ISA-L's deflater.
@@ -174,6 +203,7 @@ static void check_pdb_text(const uint8_t* data, size_t size) {
     start = end + 1;
   }
   if (!kept.empty() && begins_magic(kept[0])) kept.insert(0, "\n");
+  if (reads_as_mmcif(kept)) kept.insert(0, "REMARK\n");
   int format = size > 0 ? data[0] % 3 : 0;
   write_file(kInput, file_holding(mark + kept, format));
 

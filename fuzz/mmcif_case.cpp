@@ -359,9 +359,13 @@ static void drop_left_out(site_row& row, const std::vector<bool>& kept) {
   for (std::size_t i = 0; i < kFirstFiller; ++i) {
     if (!kept[i]) (row.*kSiteColumns[i].field).reset();
   }
-  // A twin that is there stands in for one left out.
-  if (!row.label_atom && !row.auth_atom) row.label_atom = string("N");
-  if (!row.label_comp && !row.auth_comp) row.label_comp = string("ALA");
+  // Each row has a name and a residue name, in a column that is there.
+  if (!row.label_atom && !row.auth_atom) {
+    (kept[1] ? row.label_atom : row.auth_atom) = string("N");
+  }
+  if (!row.label_comp && !row.auth_comp) {
+    (kept[3] ? row.label_comp : row.auth_comp) = string("ALA");
+  }
 }
 
 static std::vector<site_row> draw_rows(choices& c,
@@ -439,18 +443,22 @@ static string stand_in_record(int serial) {
 
 // Makes every ATOM row fit, then writes the records with the archive's
 // serials: from 1 in each model, one a row, and one more for the TER record
-// after each polymer chain.
+// after each polymer chain. The rows are fitted first, since fitting one may
+// change the chain that ends the chain before it.
 static void write_records(choices& c, std::vector<site_row>& rows,
                           const std::vector<entity>& known, mmcif_case& out) {
+  std::vector<bool> atom;
+  for (site_row& row : rows) {
+    atom.push_back(is_atom_record(row, known));
+    if (atom.back()) fit_atom_record(c, row);
+  }
   int serial = 0;
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    site_row& row = rows[i];
-    bool atom = is_atom_record(row, known);
-    if (atom) fit_atom_record(c, row);
-    if (i == 0 || row.model != rows[i - 1].model) serial = 0;
+    if (i == 0 || rows[i].model != rows[i - 1].model) serial = 0;
     ++serial;
-    bool exact = fits_columns(row);
-    out.pdb += exact ? pdb_record(row, atom, serial) : stand_in_record(serial);
+    bool exact = fits_columns(rows[i]);
+    out.pdb +=
+        exact ? pdb_record(rows[i], atom[i], serial) : stand_in_record(serial);
     out.exact.push_back(exact);
     if (ends_polymer_chain(rows, i)) ++serial;
   }

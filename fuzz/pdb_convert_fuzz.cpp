@@ -268,35 +268,86 @@ static void end_child() {
   if (in_child) _exit(kRefusedStatus);
 }
 
-// Whether read_protein reads path, tried in a child process, which must end
-// in success or in the program's refusal. A hang is ended by an alarm.
-static bool reads_in_child(const std::string& path) {
+// read_protein of kInput in a child process, alarmed against a hang; returns
+// the child's wait status, or -1 where it could not be had.
+static int status_of_reading() {
   pid_t child = fork();
-  check(child >= 0, "a child process starts");
+  if (child < 0) return -1;
   if (child == 0) {
     in_child = true;
     signal(SIGALRM, SIG_DFL);
     alarm(20);
     std::vector<atom> atoms;
-    read_protein(path, atoms);
+    read_protein(kInput, atoms);
     _exit(0);
   }
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
-    check(errno == EINTR, "the child process is waited for");
+    if (errno != EINTR) return -1;
   }
-  check(WIFEXITED(status) &&
+  return status;
+}
+
+// The children are forked by a helper, itself forked at the first input
+// while this process is small: a fork takes time in proportion to the
+// memory of the process forked, and ASan's quarantine grows this one to
+// hundreds of megabytes. The helper reads a byte for each child to fork,
+// writes back its wait status, and ends when this process does.
+struct helper {
+  int requests;
+  int replies;
+};
+
+[[noreturn]] static void serve(int requests, int replies) {
+  in_child = true;
+  char request;
+  while (read(requests, &request, 1) == 1) {
+    int status = status_of_reading();
+    if (write(replies, &status, sizeof status) != sizeof status) break;
+  }
+  _exit(0);
+}
+
+static helper start_helper() {
+  int requests[2];
+  int replies[2];
+  check(pipe(requests) == 0 && pipe(replies) == 0, "pipes to the helper open");
+  pid_t pid = fork();
+  check(pid >= 0, "the helper process starts");
+  if (pid == 0) {
+    close(requests[1]);
+    close(replies[0]);
+    serve(requests[0], replies[1]);
+  }
+  close(requests[0]);
+  close(replies[1]);
+  return {requests[1], replies[0]};
+}
+
+// Whether read_protein reads kInput, tried in a child process, which must
+// end in success or in the program's refusal.
+static bool reads_in_child(const helper& h) {
+  int status = -1;
+  ssize_t n;
+  while ((n = write(h.requests, "r", 1)) < 0 && errno == EINTR) {
+  }
+  check(n == 1, "the helper takes the request");
+  while ((n = read(h.replies, &status, sizeof status)) < 0 && errno == EINTR) {
+  }
+  check(n == sizeof status, "the helper replies");
+  check(status != -1 && WIFEXITED(status) &&
             (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == kRefusedStatus),
         "reading the mmCIF text ends in success or refusal (run the input "
         "without -close_fd_mask to see the report)");
   return WEXITSTATUS(status) == 0;
 }
 
-static void check_raw_mmcif(const uint8_t* data, size_t size, int format) {
+static void check_raw_mmcif(const uint8_t* data, size_t size, int format,
+                            const helper& h) {
   std::string text = "data_fuzz\n";
   text.append(reinterpret_cast<const char*>(data), size);
   write_file(kInput, file_holding(text, format));
-  if (!reads_in_child(kInput)) return;
+  if (!reads_in_child(h)) return;
   std::vector<atom> atoms;
   check_lines(converted(kInput, atoms), atom_records(atoms));
 }
@@ -309,6 +360,7 @@ static const uint8_t kRawMmcif = 0xFC;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const int kCleanup = atexit(remove_temp_files);
   static const int kChildEnd = atexit(end_child);
+  static const helper kHelper = start_helper();
   (void)kCleanup;
   (void)kChildEnd;
 
@@ -317,7 +369,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else if (data[0] < kRawMmcif) {
     check_mmcif_case(data + 1, size - 1, (data[0] - kMmcifCase) % 3);
   } else {
-    check_raw_mmcif(data + 1, size - 1, (data[0] - kRawMmcif) % 3);
+    check_raw_mmcif(data + 1, size - 1, (data[0] - kRawMmcif) % 3, kHelper);
   }
   return 0;
 }

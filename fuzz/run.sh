@@ -83,7 +83,7 @@ for file in ../shared/data/mmcif/*/*.cif ../shared/data/mmcif/*/*.cif.gz; do
     { gzip -dcf "$file" || true; } | awk '
       tolower($0) ~ /^_atom_site\./ { if (!tags++) print "loop_"; print; next }
       tags && /^(#|loop_|_)/ { exit }
-      tags && rows++ < 40'
+      tags && rows++ < 12'
   } > "$corpus/seed_real_$name"
 done
 

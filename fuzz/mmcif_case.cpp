@@ -43,9 +43,14 @@ static const char* const kNames[] = {
     "_X",  "#1",   "$A",   "[B",   "]C",   ";A",   ".",   "?",
     "C 1", "A'B",  "O\"1", "N#",   "P'",   ".A",   "?B",
 };
+// A value longer than the reader keeps of it.
+static const char kLongValue[] =
+    "L234567890123456789012345678901234567890123456789012345678901234567890";
+
 // Names that only a HETATM row may carry.
 static const char* const kLongNames[] = {
-    "C10A1", "data_", "loop_", "SAVE_A", "global_", "Stop_", "O5'XY", "_a.b",
+    "C10A1", "data_", "loop_", "SAVE_A",   "global_",
+    "Stop_", "O5'XY", "_a.b",  kLongValue,
 };
 static const char* const kResidues[] = {
     "ALA", "GLY", "SER", "CYS", "MET", "TRP", "HIS", "LYS", "GLU", "UNK",
@@ -54,7 +59,7 @@ static const char* const kResidues[] = {
     "UNL", "A'",  ".",   "?",   "#B",  "_C",  "ala", "T",   "DX",  "'U",
 };
 static const char* const kLongResidues[] = {
-    "LIG01", "A1AB2", "loop_", "DATA_1", "ALAA",
+    "LIG01", "A1AB2", "loop_", "DATA_1", "ALAA", kLongValue,
 };
 // Chain IDs, and the label_asym_id values that the archive gives as many
 // letters as it takes.
@@ -106,7 +111,8 @@ static string draw_coordinate(choices& c) {
   static const char* const kWideWholes[] = {"1234", "9999", "12345"};
   string text = pick(c, 3) == 0 ? "-" : "";
   text += one_in(c, 8) ? one_of(c, kWideWholes) : one_of(c, kWholes);
-  unsigned decimals = pick(c, 8);
+  // Now and then more digits than the reader keeps of a value.
+  unsigned decimals = pick(c, 8) + (one_in(c, 32) ? 70 : 0);
   if (decimals > 0 || one_in(c, 8)) text += '.';
   for (unsigned i = 0; i < decimals; ++i) text += char('0' + pick(c, 10));
   if (one_in(c, 16)) text += one_of(c, {"e0", "E1", "e-2", "E+2"});
@@ -625,8 +631,9 @@ static string in_some_case(choices& c, string word) {
 // block and the end of the field.
 static value draw_filler(choices& c) {
   static const char* const kFillers[] = {
-      "1",     "0.50", "20.00", "-1", "A",  "ATOM",    "HETATM", "data_x",
-      "loop_", "x'y",  "'",     "\"", "#5", "a 'b' c", "?x",     "-.5",
+      "1",      "0.50",    "20.00", "-1",  "A",        "ATOM",
+      "HETATM", "data_x",  "loop_", "x'y", "'",        "\"",
+      "#5",     "a 'b' c", "?x",    "-.5", kLongValue,
   };
   static const char* const kLines[] = {
       "ATOM      1  N   ALA A   1      11.104   6.134  -6.504\n"

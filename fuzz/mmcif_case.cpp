@@ -564,12 +564,19 @@ static bool is_reserved(const string& text) {
   return false;
 }
 
+// A bare value may begin with ';' where it does not begin a line, which it
+// is then kept from doing.
 static bool may_be_bare(const string& text) {
   if (text.empty() || text == "." || text == "?" || is_reserved(text)) {
     return false;
   }
-  if (string("_#$'\"[];").find(text[0]) != string::npos) return false;
+  if (string("_#$'\"[]").find(text[0]) != string::npos) return false;
   return std::none_of(text.begin(), text.end(), is_blank);
+}
+
+static void put_bare(cif_text& w, const string& text) {
+  if (text[0] == ';' && w.at_line_start) put(w, " ");
+  put(w, text);
 }
 
 // A quote ends a quoted value only where white space follows it.
@@ -601,13 +608,13 @@ static void put_value(cif_text& w, const value& v) {
   if (!v) return put(w, pick(w.c, 2) == 1 ? "?" : ".");
   const string& text = *v;
   unsigned style = pick(w.c, 8);
-  if (style < 5 && may_be_bare(text)) return put(w, text);
+  if (style < 5 && may_be_bare(text)) return put_bare(w, text);
   if (style <= 5 && may_be_quoted(text, '\'')) return put(w, "'" + text + "'");
   if (style <= 6 && may_be_quoted(text, '"')) {
     return put(w, "\"" + text + "\"");
   }
   if (may_be_text_field(text)) return put_text_field(w, text);
-  if (may_be_bare(text)) return put(w, text);
+  if (may_be_bare(text)) return put_bare(w, text);
   if (may_be_quoted(text, '\'')) return put(w, "'" + text + "'");
   put(w, "\"" + text + "\"");
 }
@@ -633,7 +640,7 @@ static value draw_filler(choices& c) {
   static const char* const kFillers[] = {
       "1",      "0.50",    "20.00", "-1",  "A",        "ATOM",
       "HETATM", "data_x",  "loop_", "x'y", "'",        "\"",
-      "#5",     "a 'b' c", "?x",    "-.5", kLongValue,
+      "#5",     "a 'b' c", "?x",    "-.5", kLongValue, ";5",
   };
   static const char* const kLines[] = {
       "ATOM      1  N   ALA A   1      11.104   6.134  -6.504\n"

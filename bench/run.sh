@@ -2,20 +2,42 @@
 # Times pdb_convert against its peers on one large file, plain and gzipped,
 # and on many small ones; measures its peak memory on the large file and on
 # one of 2 GiB, and counts its instructions per coordinate record with
-# callgrind. Prints figures only; nothing here passes or fails.
+# callgrind. Does the same for an mmCIF file of about a million _atom_site
+# rows. Prints figures only; nothing here passes or fails.
 #
 # usage: bench/run.sh [scratch dir]     (default: build/bench-data)
-#   ROUNDS=n   rounds on the large file (default 5); the small set gets
-#              ROUNDS_SMALL (default 3). In each round every program runs
-#              once, in turn, so that a change in the machine's load falls
-#              on all of them alike.
+#   ROUNDS=n   rounds on the large file and on the mmCIF file (default 5);
+#              the small set gets ROUNDS_SMALL (default 3). In each round
+#              every program runs once, in turn, so that a change in the
+#              machine's load falls on all of them alike.
+#   ONLY=pdb   only the PDB inputs; ONLY=mmcif only the mmCIF one, a
+#              minute or two: ONLY=mmcif ROUNDS=3 bench/run.sh
+#   MMCIF_ENTRY=path   the mmCIF entry whose models are repeated into the
+#              mmCIF input (plain or gzipped, one _atom_site row a line, with
+#              _atom_site.id and pdbx_PDB_model_num, and coordinates of three
+#              decimals as the archive's: gemmi rounds longer ones its own
+#              way, which the check of the output does not excuse). By
+#              default the NMR entry 1gya from ../shared/data/mmcif/pairs
+#              beside the clone; where there is none, the mmCIF that gemmi
+#              writes for the generated callgrind.pdb.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 data=${1:-$root/build/bench-data}
 rounds=${ROUNDS:-5}
 rounds_small=${ROUNDS_SMALL:-3}
+only=${ONLY:-}
 awk_program=$root/bench/convert.awk
+case $only in
+  "" | pdb | mmcif) ;;
+  *)
+    echo "ONLY is pdb or mmcif, not $only" >&2
+    exit 2
+    ;;
+esac
+
+# part <pdb|mmcif>: whether that part of the benchmark runs.
+part() { [ -z "$only" ] || [ "$only" = "$1" ]; }
 
 install_peers() {
   local missing=()
@@ -36,19 +58,152 @@ build() {
   make_pdb=$root/build/bench/bench/make_pdb
 }
 
-make_inputs() {
+make_callgrind_pdb() {
+  [ -f "$data/callgrind.pdb" ] ||
+    "$make_pdb" file "$data/callgrind.pdb" 5000000 3
+}
+
+make_pdb_inputs() {
   mkdir -p "$data"
   [ -f "$data/large.pdb" ] ||
     "$make_pdb" file "$data/large.pdb" 100000000 1
   [ -f "$data/large.pdb.gz" ] || gzip -k "$data/large.pdb"
   [ -f "$data/2gib.pdb" ] ||
     "$make_pdb" file "$data/2gib.pdb" $((2 << 30)) 4
-  [ -f "$data/callgrind.pdb" ] ||
-    "$make_pdb" file "$data/callgrind.pdb" 5000000 3
+  make_callgrind_pdb
   if [ ! -f "$data/small/1999.pdb" ]; then
     rm -rf "$data/small" && mkdir -p "$data/small"
     "$make_pdb" set "$data/small" 2000 50000 500000 2
   fi
+}
+
+# repeat_models <entry> <rows> <out>: writes the entry again with its
+# _atom_site models repeated, in turn, under fresh pdbx_PDB_model_num values
+# and ids, until there are at least <rows> rows: what the archive would write
+# for an ensemble of that many models, so that every row is one a real file
+# holds. The rows keep their spacing; the two renumbered columns are padded
+# to their widest value, as the archive pads every column.
+repeat_models() {
+  zcat -f "$1" | awk -v want="$2" -v entry="$1" '
+    function fail(why) {
+      print entry ": " why > "/dev/stderr"
+      failed = 1
+      exit 1
+    }
+    # The text from field a to field b with the blanks after each but the last.
+    function span(a, b,   j, t) {
+      t = ""
+      for (j = a; j <= b; ++j) t = t field[j] (j < b ? gap[j] : "")
+      return t
+    }
+    state == 0 && after_loop && tolower($1) ~ /^_atom_site\./ { state = 1 }
+    state == 0 { head = head $0 "\n"; after_loop = $1 == "loop_"; next }
+    state == 1 && /^_/ {
+      tags++
+      if (tolower($1) == "_atom_site.id") id = tags
+      if (tolower($1) == "_atom_site.pdbx_pdb_model_num") model = tags
+      head = head $0 "\n"
+      next
+    }
+    state == 1 {
+      if (!id || !model) fail("no _atom_site.id or pdbx_PDB_model_num")
+      first = id < model ? id : model
+      second = id < model ? model : id
+      state = 2
+    }
+    state == 2 && (NF == 0 || /^(#|_|loop_|data_)/) { state = 3 }
+    state == 2 {
+      if (NF != tags) fail("line " NR " is not one row of " tags " values")
+      line = $0
+      n = 0
+      match(line, /^[ \t]*/)
+      lead = substr(line, 1, RLENGTH)
+      line = substr(line, RLENGTH + 1)
+      while (line != "") {
+        match(line, /^[^ \t]+/)
+        field[++n] = substr(line, 1, RLENGTH)
+        line = substr(line, RLENGTH + 1)
+        match(line, /^[ \t]*/)
+        gap[n] = substr(line, 1, RLENGTH)
+        line = substr(line, RLENGTH + 1)
+      }
+      ++rows
+      # A run of rows of one model is one model to repeat.
+      if (rows == 1 || $model != last_model) sizes[++models] = 0
+      ++sizes[models]
+      last_model = $model
+      before[rows] = lead (first > 1 ? span(1, first - 1) gap[first - 1] : "")
+      between[rows] = ""
+      if (second > first + 1)
+        between[rows] = span(first + 1, second - 1) gap[second - 1]
+      after[rows] = second < n ? span(second + 1, n) gap[n] : ""
+      next
+    }
+    { tail = tail $0 "\n" }
+    END {
+      if (failed) exit 1
+      if (!rows) fail("no _atom_site loop")
+      for (total = copies = 0; total < want; ++copies)
+        total += sizes[copies % models + 1]
+      wide_id = length(total)
+      wide_model = length(copies)
+      printf "%s", head
+      for (written = copy = 0; copy < copies; ++copy) {
+        end = 0
+        for (m = 1; m <= copy % models; ++m) end += sizes[m]
+        start = end + 1
+        end += sizes[copy % models + 1]
+        for (r = start; r <= end; ++r) {
+          ++written
+          a = sprintf("%-" wide_id "s", written)
+          b = sprintf("%-" wide_model "s", copy + 1)
+          if (id > model) { t = a; a = b; b = t }
+          printf "%s%s %s%s %s\n", before[r], a, between[r], b, after[r]
+        }
+      }
+      printf "%s", tail
+    }' > "$3.new"
+  mv "$3.new" "$3"
+}
+
+# atom_site_rows <file>: the rows of the _atom_site loop, one a line.
+atom_site_rows() {
+  awk 'tolower($1) ~ /^_atom_site\./ { tags = 1; next }
+    tags && (NF == 0 || /^(#|_|loop_|data_)/) { exit }
+    tags { ++rows }
+    END { print rows + 0 }' "$1"
+}
+
+default_entry=$root/../shared/data/mmcif/pairs/1gya.cif.gz
+
+make_mmcif_inputs() {
+  local entry
+  mkdir -p "$data"
+  if [ -n "${MMCIF_ENTRY:-}" ]; then
+    entry=$(realpath -e "$MMCIF_ENTRY")
+    mmcif_source=${entry##*/}
+  elif [ -f "$default_entry" ]; then
+    entry=$(realpath -e "$default_entry")
+    mmcif_source=${entry##*/}
+  else
+    # A clone without ../shared has no real entry: the generated structure,
+    # as gemmi writes it in mmCIF with columns aligned, stands in for one.
+    make_callgrind_pdb
+    entry=$data/callgrind.gemmi.cif
+    [ -f "$entry" ] ||
+      gemmi convert --style=aligned -L "$data/callgrind.pdb" "$entry"
+    mmcif_source="callgrind.pdb written by gemmi as mmCIF"
+  fi
+  # Made from another entry or to other sizes before: make them again.
+  local made="$entry 1000000 55000"
+  if [ "$(cat "$data/mmcif.source" 2> /dev/null)" != "$made" ]; then
+    rm -f "$data/mmcif.cif" "$data/mmcif.cif.gz" "$data/callgrind.cif"
+  fi
+  [ -f "$data/mmcif.cif" ] || repeat_models "$entry" 1000000 "$data/mmcif.cif"
+  [ -f "$data/mmcif.cif.gz" ] || gzip -k "$data/mmcif.cif"
+  [ -f "$data/callgrind.cif" ] ||
+    repeat_models "$entry" 55000 "$data/callgrind.cif"
+  echo "$made" > "$data/mmcif.source"
 }
 
 # Each program converts $1 into $2, as one process.
@@ -62,6 +217,7 @@ run_gzip() { "$exe" "$1.gz" "$2" 2> /dev/null; }
 run_zcat() { zcat "$1.gz" | "$exe" /dev/stdin "$2" 2> /dev/null; }
 programs=(pdb_convert gemmi mawk grep cat)
 programs_large=(pdb_convert gzip zcat gemmi mawk grep cat)
+programs_mmcif=(pdb_convert gzip gemmi cat)
 label_pdb_convert=pdb_convert
 label_gzip="pdb_convert IN.gz"
 label_zcat="zcat IN.gz | pdb_convert"
@@ -69,6 +225,62 @@ label_gemmi="gemmi convert"
 label_mawk="awk program (mawk)"
 label_grep="grep '^ATOM'"
 label_cat=cat
+
+# The timed mmCIF output must be right: the same rows, written in PDB format
+# by gemmi and converted, give the same records line for line, and so does
+# the gzipped file. On 1gya gemmi numbers the serials and TER records as the
+# archive's own PDB file does, and every line is the same. gemmi's PDB parts
+# from the archive's in two ways, which the fallback input shows: a name that
+# begins with a digit (2HB) starts in column 13, where the archive's rule
+# starts a name of three characters in 14, and a coordinate of -0 is printed
+# unsigned. Lines that differ only so are counted and excused.
+check_mmcif() {
+  local ours=$data/out/check.cif.pdb theirs=$data/out/check.gemmi.out.pdb
+  run_pdb_convert "$data/mmcif.cif" "$ours"
+  gemmi convert "$data/mmcif.cif" "$data/out/check.gemmi.pdb"
+  run_pdb_convert "$data/out/check.gemmi.pdb" "$theirs"
+  [ -s "$theirs" ]
+  awk -v theirs="$theirs" '
+    {
+      if ((getline line < theirs) <= 0) fail("a line more than " theirs)
+      if ($0 == line) next
+      unsigned = $0
+      gsub(/ -0\.000/, "  0.000", unsigned)
+      if (unsigned == line) ++zeros
+      else if (digit_name($0, line) && spaced_alike(unsigned, line))
+        ++digits
+      else fail("line " FNR " is not that of " theirs ":\n" $0 "\n" line)
+    }
+    function digit_name(a, b) {
+      return substr(a, 13, 2) ~ /[0-9]/ || substr(b, 13, 2) ~ /[0-9]/
+    }
+    # The same but for the blanks in and around the name and alternate
+    # location: the same words, those between the serial and the residue
+    # name run together.
+    function spaced_alike(a, b,   i, x, y, m, n, p, q) {
+      m = split(a, x)
+      n = split(b, y)
+      if (x[1] != y[1] || x[2] != y[2]) return 0
+      for (i = 0; i < 6; ++i) if (x[m - i] != y[n - i]) return 0
+      for (i = 3; i <= m - 6; ++i) p = p x[i]
+      for (i = 3; i <= n - 6; ++i) q = q y[i]
+      return p == q
+    }
+    function fail(why) {
+      print FILENAME ": " why > "/dev/stderr"
+      failed = 1
+      exit 1
+    }
+    END {
+      if (failed) exit 1
+      if ((getline line < theirs) > 0) fail("a line less than " theirs)
+      if (digits + zeros > 0)
+        printf "mmcif check: excused %d lines for a name that begins " \
+          "with a digit, %d for -0\n", digits, zeros
+    }' "$ours"
+  run_gzip "$data/mmcif.cif" "$data/out/check.cif.gz.pdb"
+  cmp "$ours" "$data/out/check.cif.gz.pdb"
+}
 
 # seconds <command...>: the wall time of the command.
 seconds() {
@@ -78,6 +290,8 @@ seconds() {
 }
 
 convert_large() { "run_$1" "$data/large.pdb" "$data/out/large.$1.pdb"; }
+
+convert_mmcif() { "run_$1" "$data/mmcif.cif" "$data/out/mmcif.$1.pdb"; }
 
 convert_small() {
   local file
@@ -135,6 +349,13 @@ print_times() {
 
 records() { grep -c -E '^(ATOM|HETATM)' "$1"; }
 
+# size <file>: its size in MB, for the titles.
+size() { echo "$(($(stat -c %s "$1") / 1000000)) MB"; }
+# size_tenths <file>: the same to a tenth, for the smaller inputs.
+size_tenths() {
+  awk -v b="$(stat -c %s "$1")" 'BEGIN { printf "%.1f MB", b / 1e6 }'
+}
+
 # peak_kib <input> <form>: peak resident memory of a conversion of input, read
 # from the file or through a pipe, in KiB.
 peak_kib() {
@@ -154,22 +375,33 @@ peak_held_kib() {
   tail -n 1 "$data/out/held.kib"
 }
 
+# memory_row <input>: a table row, the input's peak read from the file and
+# through a pipe.
+memory_row() {
+  local form cells=()
+  for form in file pipe; do
+    cells+=("$(awk -v k="$(peak_kib "$1" $form)" \
+      'BEGIN { printf "%.1f", k / 1024 }')")
+  done
+  printf '| %-36s | %13s | %14s |\n' \
+    "${1##*/}, $(($(stat -c %s "$1") >> 20)) MiB" "${cells[@]}"
+}
+
 print_memory() {
-  local input n form cells
+  local n
   printf '\npeak resident memory, MiB:\n'
   printf '| %-36s | %13s | %14s |\n' input "from the file" "through a pipe"
   printf '|%s|%s|%s|\n' -------------------------------------- \
     --------------- ----------------
-  for input in large 2gib; do
-    cells=()
-    for form in file pipe; do
-      cells+=("$(awk -v k="$(peak_kib "$data/$input.pdb" $form)" \
-        'BEGIN { printf "%.1f", k / 1024 }')")
-    done
-    printf '| %-36s | %13s | %14s |\n' \
-      "$input.pdb, $(($(stat -c %s "$data/$input.pdb") >> 20)) MiB" \
-      "${cells[@]}"
-  done
+  if part pdb; then
+    memory_row "$data/large.pdb"
+    memory_row "$data/2gib.pdb"
+  fi
+  if part mmcif; then
+    memory_row "$data/mmcif.cif"
+    memory_row "$data/mmcif.cif.gz"
+  fi
+  part pdb || return 0
   n=$(grep -c '^ATOM' "$data/large.pdb")
   printf '\nheld until the input is read (output /dev/stdout), large.pdb:\n'
   awk -v k="$(peak_held_kib "$data/large.pdb")" -v n="$n" \
@@ -177,13 +409,19 @@ print_memory() {
              k * 1024 / n }'
 }
 
-# Instruction counts do not depend on the machine's load, as times do.
+# print_instructions <input> <count> <unit> <heading> <function...>:
+# instructions per unit of the input, of which it holds count, in each
+# function with its callees (the functions named must not call each other)
+# and in all; heading heads the column. Instruction counts do not depend on
+# the machine's load, as times do.
 print_instructions() {
-  local out=$data/out/callgrind.out
+  local input=$1 n=$2 unit=$3 heading=$4 out=$data/out/${1##*/}.callgrind
+  shift 4
   valgrind --tool=callgrind --callgrind-out-file="$out" \
-    "$exe" "$data/callgrind.pdb" "$data/out/callgrind.pdb" > /dev/null 2>&1
+    "$exe" "$input" "$data/out/callgrind.pdb" > /dev/null 2>&1
   callgrind_annotate --inclusive=yes "$out" 2> /dev/null |
-    awk -v n="$(records "$data/callgrind.pdb")" '
+    awk -v n="$n" -v unit="$unit" -v heading="$heading" \
+      -v size="$(size_tenths "$input")" -v names="$*" '
       function count(s) { gsub(",", "", s); return s + 0 }
       /PROGRAM TOTALS/ { total = count($1) }
       {
@@ -192,18 +430,24 @@ print_instructions() {
         }
       }
       BEGIN {
-        split("read_line put_integer put_coordinate trimmed", names, " ")
-        for (i in names) wanted[names[i]] = 1
+        named = split(names, name, " ")
+        for (i in name) wanted[name[i]] = 1
       }
       END {
-        printf "\ninstructions per coordinate record (callgrind, %d records, 5 MB),\n", n
+        printf "\ninstructions per %s (callgrind, %d %ss, %s),\n",
+          unit, n, unit, size
         printf "the whole run, from the start of the program:\n"
-        printf "| %-28s | %8s |\n", "spent in", "per rec"
+        printf "| %-28s | %8s |\n", "spent in", heading
         printf "|%s|%s|\n", "------------------------------", "----------"
         inside = 0
-        for (i = 1; i <= 4; ++i) {
-          inside += part[names[i]]
-          printf "| %-28s | %8.0f |\n", names[i], part[names[i]] / n
+        for (i = 1; i <= named; ++i) {
+          # A function renamed or inlined shows as "-", not as 0.
+          if (!(name[i] in part)) {
+            printf "| %-28s | %8s |\n", name[i], "-"
+            continue
+          }
+          inside += part[name[i]]
+          printf "| %-28s | %8.0f |\n", name[i], part[name[i]] / n
         }
         printf "| %-28s | %8.0f |\n", "everything else", (total - inside) / n
         printf "| %-28s | %8.0f |\n", "in all", total / n
@@ -212,22 +456,46 @@ print_instructions() {
 
 install_peers
 build
-make_inputs
 mkdir -p "$data/out"
 times=$data/out/times
 mkdir -p "$times"
 
-# Every timed output must be right: check it against the awk program once,
-# and the gzipped input's against the plain one's.
-run_pdb_convert "$data/large.pdb" "$data/out/check.pdb"
-run_mawk "$data/large.pdb" "$data/out/check.awk.pdb"
-cmp "$data/out/check.pdb" "$data/out/check.awk.pdb"
-run_gzip "$data/large.pdb" "$data/out/check.gz.pdb"
-cmp "$data/out/check.pdb" "$data/out/check.gz.pdb"
+if part pdb; then
+  make_pdb_inputs
+  # Every timed output must be right: check it against the awk program once,
+  # and the gzipped input's against the plain one's.
+  run_pdb_convert "$data/large.pdb" "$data/out/check.pdb"
+  run_mawk "$data/large.pdb" "$data/out/check.awk.pdb"
+  cmp "$data/out/check.pdb" "$data/out/check.awk.pdb"
+  run_gzip "$data/large.pdb" "$data/out/check.gz.pdb"
+  cmp "$data/out/check.pdb" "$data/out/check.gz.pdb"
+fi
+if part mmcif; then
+  make_mmcif_inputs
+  check_mmcif
+fi
 
-time_set large "$rounds" "${programs_large[@]}"
-time_set small "$rounds_small" "${programs[@]}"
-print_times large "large: one file of $(($(stat -c %s "$data/large.pdb") / 1000000)) MB ($(($(stat -c %s "$data/large.pdb.gz") / 1000000)) MB gzipped), $(records "$data/large.pdb") coordinate records, $rounds rounds" "${programs_large[@]}"
-print_times small "small: $(ls "$data/small" | wc -l) files of 50-500 KB, one process each, $rounds_small rounds" "${programs[@]}"
+if part pdb; then
+  time_set large "$rounds" "${programs_large[@]}"
+  time_set small "$rounds_small" "${programs[@]}"
+  print_times large "large: one file of $(size "$data/large.pdb") ($(size "$data/large.pdb.gz") gzipped), $(records "$data/large.pdb") coordinate records, $rounds rounds" "${programs_large[@]}"
+  print_times small "small: $(ls "$data/small" | wc -l) files of 50-500 KB, one process each, $rounds_small rounds" "${programs[@]}"
+fi
+if part mmcif; then
+  time_set mmcif "$rounds" "${programs_mmcif[@]}"
+  title="mmcif: one file of $(size "$data/mmcif.cif")"
+  title+=" ($(size "$data/mmcif.cif.gz") gzipped),"
+  title+=" $(atom_site_rows "$data/mmcif.cif") _atom_site rows,"
+  title+=" the models of $mmcif_source repeated, $rounds rounds"
+  print_times mmcif "$title" "${programs_mmcif[@]}"
+fi
 print_memory
-print_instructions
+if part pdb; then
+  print_instructions "$data/callgrind.pdb" "$(records "$data/callgrind.pdb")" \
+    "coordinate record" "per rec" read_line put_integer put_coordinate trimmed
+fi
+if part mmcif; then
+  print_instructions "$data/callgrind.cif" \
+    "$(atom_site_rows "$data/callgrind.cif")" "_atom_site row" "per row" \
+    read_mmcif_record
+fi

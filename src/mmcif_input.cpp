@@ -1,7 +1,6 @@
 #include "mmcif_input.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "atom_site.h"
 #include "input_file.h"
 #include "numbers.h"
 #include "string_functions.h"
@@ -25,35 +25,14 @@
 // holds for it, and that record is converted as any PDB record is: so an
 // entry converts to the same bytes whichever format it comes in.
 
-// The most bytes of a value kept. The values a record takes are a few bytes
-// long; a longer one is kept cut, enough to show it in a message, and to
-// tell that it does not fit.
-static const std::size_t kMaxValue = 64;
-
 // The items read, in two categories: _atom_site's for the records, and
-// _entity's to know which entities are polymers.
-enum item {
-  kGroup,
-  kTypeSymbol,
-  kAuthAtom,
-  kLabelAtom,
-  kAltId,
-  kAuthComp,
-  kLabelComp,
-  kAuthAsym,
-  kLabelAsym,
-  kLabelEntity,
-  kAuthSeq,
-  kLabelSeq,
-  kCartnX,
-  kCartnY,
-  kCartnZ,
-  kModel,
-  kEntityId,
-  kEntityType,
-  kItems,
-  kNoItem = kItems,
-};
+// _entity's to know which entities are polymers. An item is one of
+// atom_site_item, or one of these.
+using item = int;
+static const item kEntityId = kAtomSiteItems;
+static const item kEntityType = kAtomSiteItems + 1;
+static const item kItems = kAtomSiteItems + 2;
+static const item kNoItem = kItems;
 
 // Tags in lower case: they are compared without regard to case.
 static const char* const kTags[kItems] = {
@@ -78,16 +57,6 @@ static const char* const kTags[kItems] = {
 };
 
 enum category { kOtherCategory, kAtomSite, kEntity };
-static const item kFirstEntityItem = kEntityId;
-
-// Residues that the archive writes as ATOM records within a polymer, where a
-// file does not say (no group_PDB).
-static const char* const kStandardResidues[] = {
-    "ALA", "ARG", "ASN", "ASP", "CYS", "GLN", "GLU", "GLY", "HIS",
-    "ILE", "LEU", "LYS", "MET", "PHE", "PRO", "SER", "THR", "TRP",
-    "TYR", "VAL", "UNK", "A",   "C",   "G",   "U",   "I",   "N",
-    "DA",  "DC",  "DG",  "DT",  "DI",  "DU",  "DN",
-};
 
 // Polymer entities remembered: more than any real entry has.
 static const std::size_t kMaxPolymerEntities = 4096;
@@ -109,21 +78,11 @@ struct token {
   long line;
 };
 
-struct value {
-  char text[kMaxValue];
-  std::size_t size = 0;    // bytes kept in text
-  std::size_t length = 0;  // bytes the value has
-  bool absent = true;
-  long line = 0;
-
-  std::string_view view() const { return std::string_view(text, size); }
-};
-
 enum parse_state { kBetween, kLoopTags, kLoopValues, kItemValue };
 
-// The record a row becomes: the 54 columns that the conversion reads, and
-// room after them for a coordinate printed wider than its columns.
-static const std::size_t kRecordLength = 54;
+// The columns of a loop whose items are looked up in a table; the items of
+// any later ones, which no real file has, are searched for.
+static const int kMappedColumns = 256;
 
 struct record_input {
   ~record_input() { close_input(in); }
@@ -148,23 +107,17 @@ struct record_input {
   int columns = 0;                    // of the loop
   int column = 0;                     // of the next value in the loop
   int item_column[kItems];            // of each item in the loop, or -1
+  item column_item[kMappedColumns];   // the item of each of the first columns
   item pending = kNoItem;             // the item a lone tag named
   long pending_line = 0;              // the line of that tag
   bool items_given = false;           // an _atom_site item, not in a loop
   long row_line = 0;
-  value values[kItems];
+  cif_value values[kItems];
   std::vector<std::string> polymer_entities;
   bool rows_read = false;  // from this data block: the later ones are not
   bool finished = false;
 
-  // The numbering of the records, as the archive's: what the previous row
-  // was, and the serial number it took.
-  bool numbered = false;
-  value previous_model;
-  value previous_chain;
-  bool previous_in_polymer = false;
-  long serial = 0;
-
+  atom_site_records records;
   bool ready = false;  // a record is made and not yet handed over
   char record[kRecordLength + kMaxCoordinateText];
 };
@@ -175,9 +128,8 @@ struct record_input {
   exit(1);
 }
 
-static char lower(char c) {
-  return static_cast<char>(tolower(static_cast<unsigned char>(c)));
-}
+// ASCII only, as CIF's keywords and tags are, and without a call.
+static char lower(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 
 static bool starts_with_any_case(std::string_view text,
                                  std::string_view prefix) {
@@ -214,8 +166,44 @@ static bool holds_mmcif(input_file* in, long& line) {
 
 // The scanner.
 
-// Takes the next block of text; false, with none at hand, at the end.
+// What a byte is to the scanner, looked up in a table: most bytes of a file
+// are tested once or twice, so each test is one load.
+enum byte_class : std::uint8_t {
+  kSpace,    // blank, tab, CR: between tokens
+  kFeed,     // line feed: between tokens, and a new line
+  kStarter,  // may begin a comment, a quoted value or a text field
+  kKeyish,   // may begin an absent value, a tag or a keyword
+  kPlain,    // anything else, and any byte inside a bare word
+};
+
+struct byte_classes {
+  byte_class of[256];
+};
+
+static constexpr byte_classes make_byte_classes() {
+  byte_classes classes{};
+  for (int c = 0; c < 256; ++c) classes.of[c] = kPlain;
+  for (char c : {' ', '\t', '\r'}) classes.of[int(c)] = kSpace;
+  classes.of[int('\n')] = kFeed;
+  for (char c : {'#', '\'', '"', ';'}) classes.of[int(c)] = kStarter;
+  for (char c : {'.', '?', '_', 'd', 'D', 'l', 'L', 's', 'S', 'g', 'G'}) {
+    classes.of[int(c)] = kKeyish;
+  }
+  return classes;
+}
+
+static constexpr byte_classes kByteClasses = make_byte_classes();
+
+static byte_class class_of(char c) {
+  return kByteClasses.of[static_cast<unsigned char>(c)];
+}
+
+// Takes the next block of text; false, with none at hand, at the end. The
+// values that lie in the block at hand are given bytes of their own first.
 static bool more_text(record_input* r) {
+  for (cif_value& v : r->values) {
+    if (!v.text.empty() && v.text.data() != v.own) own(v);
+  }
   std::string_view text;
   if (!read_text(r->in, text)) {
     r->next = r->end = nullptr;
@@ -270,20 +258,21 @@ static void skip_to_line_feed(record_input* r) {
 // false at the end of the input.
 static bool skip_to_token(record_input* r) {
   for (;;) {
-    if (r->next == r->end && !more_text(r)) return false;
-    char c = *r->next;
-    if (c == '\n') {
+    const char* p = r->next;
+    while (p != r->end && class_of(*p) == kSpace) ++p;
+    if (p != r->next) r->line_start = false;
+    r->next = p;
+    if (p == r->end) {
+      if (!more_text(r)) return false;
+    } else if (*p == '\n') {
       ++r->line;
       r->line_start = true;
-    } else if (c == '#') {
+      ++r->next;
+    } else if (*p == '#') {
       skip_to_line_feed(r);
-      continue;
-    } else if (is_blank(c)) {
-      r->line_start = false;
     } else {
       return true;
     }
-    ++r->next;
   }
 }
 
@@ -291,7 +280,7 @@ static void scan_bare(record_input* r, token& t) {
   const char* from = r->next;
   for (;;) {
     const char* p = r->next;
-    while (p != r->end && !is_blank(*p)) ++p;
+    while (p != r->end && class_of(*p) > kFeed) ++p;
     r->next = p;
     if (p != r->end) break;
     carry(r, from, p);
@@ -376,6 +365,8 @@ static void scan_text_field(record_input* r, token& t) {
 static token_kind kind_of_word(std::string_view word) {
   if (word.size() == 1 && (word[0] == '.' || word[0] == '?')) return kAbsent;
   if (word[0] == '_') return kTag;
+  // The shortest keywords, data_ and the others, have five characters.
+  if (word.size() < 5) return kValue;
   switch (lower(word[0])) {
     case 'd':
       return starts_with_any_case(word, "data_") ? kData : kValue;
@@ -403,15 +394,18 @@ static void next_token(record_input* r, token& t) {
   r->line_start = false;
   r->carried_size = r->carried_length = 0;
   char c = *r->next;
+  byte_class first = class_of(c);
   t.kind = kValue;
-  if (c == ';' && line_start) {
+  if (first == kStarter && c == ';' && line_start) {
     scan_text_field(r, t);
-  } else if (c == '\'' || c == '"') {
+  } else if (first == kStarter && (c == '\'' || c == '"')) {
     scan_quoted(r, t);
   } else {
     scan_bare(r, t);
     // A word cut short is no tag or keyword of ours.
-    if (t.length == t.text.size()) t.kind = kind_of_word(t.text);
+    if (first == kKeyish && t.length == t.text.size()) {
+      t.kind = kind_of_word(t.text);
+    }
   }
 }
 
@@ -426,7 +420,7 @@ static category category_of(std::string_view tag) {
 static item item_of(const token& tag) {
   for (int i = 0; i < kItems; ++i) {
     if (tag.length == tag.text.size() && equals_any_case(tag.text, kTags[i])) {
-      return static_cast<item>(i);
+      return i;
     }
   }
   return kNoItem;
@@ -435,195 +429,63 @@ static item item_of(const token& tag) {
 // The items of category c: [first_item(c), end_item(c)).
 static item first_item(category c) {
   if (c == kAtomSite) return kGroup;
-  return c == kEntity ? kFirstEntityItem : kItems;
+  return c == kEntity ? kEntityId : kItems;
 }
 
-static item end_item(category c) {
-  return c == kAtomSite ? kFirstEntityItem : kItems;
-}
+static item end_item(category c) { return c == kAtomSite ? kEntityId : kItems; }
 
 // Marks the values of category c absent, as an item that is not given is.
 static void clear_values(record_input* r, category c) {
   for (int i = first_item(c); i < end_item(c); ++i) {
     r->values[i].absent = true;
-    r->values[i].size = r->values[i].length = 0;
+    r->values[i].text = std::string_view();
+    r->values[i].length = 0;
   }
 }
 
-static void store(value& v, const token& t) {
-  v.absent = t.kind == kAbsent;
-  v.size = v.absent ? 0 : std::min(t.text.size(), kMaxValue);
-  v.length = v.absent ? 0 : t.length;
-  v.line = t.line;
-  if (v.size <= 16) {
-    put_text(v.text, t.text.substr(0, v.size));
-  } else {
-    memcpy(v.text, t.text.data(), v.size);
-  }
+// Sets v to text, a whole value that lies in the block at hand.
+static void set_value(cif_value& v, std::string_view text, bool absent,
+                      long line) {
+  v.absent = absent;
+  v.length = absent ? 0 : text.size();
+  v.text = std::string_view(text.data(), std::min(v.length, kMaxValue));
+  v.line = line;
 }
 
-static bool same(const value& a, const value& b) {
-  return a.absent == b.absent && a.view() == b.view();
+static void store(record_input* r, cif_value& v, const token& t) {
+  set_value(v, t.text, t.kind == kAbsent, t.line);
+  // Cut short to kMaxValue where it straddled two blocks.
+  if (t.kind != kAbsent) v.length = t.length;
+  if (v.text.data() == r->carried) own(v);
 }
 
-// The first of two items that is given.
-static const value& either(const record_input* r, item first, item second) {
-  return r->values[first].absent ? r->values[second] : r->values[first];
-}
-
-static bool is_polymer_entity(const record_input* r, const value& entity) {
+static bool is_polymer_entity(const record_input* r, const cif_value& entity) {
   return !entity.absent &&
          std::find(r->polymer_entities.begin(), r->polymer_entities.end(),
-                   entity.view()) != r->polymer_entities.end();
+                   entity.text) != r->polymer_entities.end();
 }
 
-static bool is_standard_residue(std::string_view residue) {
-  for (const char* standard : kStandardResidues) {
-    if (residue == standard) return true;
-  }
-  return false;
-}
-
-// Whether the row is written: an ATOM record, not a HETATM one.
-static bool is_atom_record(const record_input* r, bool in_polymer) {
-  std::string_view group = r->values[kGroup].view();
-  if (group == "ATOM") return true;
-  if (group == "HETATM") return false;
-  return in_polymer &&
-         is_standard_residue(either(r, kAuthComp, kLabelComp).view());
-}
-
-// The serial number the archive gives the row: from 1 in each model, one a
-// row, and one more after each polymer chain for its TER record.
-static long number_row(record_input* r, bool in_polymer) {
-  const value& model = r->values[kModel];
-  const value& chain = either(r, kLabelAsym, kAuthAsym);
-  if (!r->numbered || !same(model, r->previous_model)) {
-    r->serial = 0;
-  } else if (r->previous_in_polymer &&
-             (!in_polymer || !same(chain, r->previous_chain))) {
-    ++r->serial;
-  }
-  r->numbered = true;
-  r->previous_model = model;
-  r->previous_chain = chain;
-  r->previous_in_polymer = in_polymer;
-  return ++r->serial;
-}
-
-[[noreturn]] static void refuse(const record_input* r, long line,
-                                const char* what, std::string_view text,
-                                bool cut) {
-  fprintf(stderr, "%s:%ld: %s \"%.*s%s\" does not fit the PDB format\n",
-          r->name.c_str(), line, what, static_cast<int>(text.size()),
-          text.data(), cut ? "..." : "");
-  exit(1);
-}
-
-// Refuses a value of a written row that is longer than its columns.
-static void check_width(const record_input* r, const value& v,
-                        std::size_t width, const char* what) {
-  if (v.length > width) refuse(r, v.line, what, v.view(), v.length > v.size);
-}
-
-// Copies what of v its columns hold, right-aligned or left-aligned.
-static void put_value(char* out, const value& v, std::size_t width,
-                      bool right) {
-  std::size_t n = std::min(v.size, width);
-  memset(out, ' ', width);
-  memcpy(right ? out + width - n : out, v.text, n);
-}
-
-static bool two_letter_element(const value& element) {
-  return element.size == 2 &&
-         isalpha(static_cast<unsigned char>(element.text[0])) &&
-         isalpha(static_cast<unsigned char>(element.text[1]));
-}
-
-// The name in columns 13-16, from 13 where it has four characters or its
-// element two letters (CA calcium, FE), else from 14; the alternate
-// location in 17, where it joins the name as it does in a PDB file.
-static void put_name(record_input* r, char* out, bool written) {
-  const value& name = either(r, kAuthAtom, kLabelAtom);
-  const value& alternate = r->values[kAltId];
-  if (written) {
-    check_width(r, name, 4, "atom name");
-    check_width(r, alternate, 1, "alternate location");
-  }
-  bool from_13 = name.length >= 4 || two_letter_element(r->values[kTypeSymbol]);
-  memset(out, ' ', 2);  // col 12, and 13 where the name starts at 14
-  put_value(out + 1 + !from_13, name, 4 - !from_13, false);
-  out[5] = alternate.size > 0 ? alternate.text[0] : ' ';
-}
-
-// The residue number in columns 23-26. A number of up to four characters is
-// copied, as the conversion reads it; a longer one must be a number there.
-static void put_residue_number(record_input* r, char* out, bool written) {
-  const value& number = either(r, kAuthSeq, kLabelSeq);
-  if (number.length <= 4) return put_value(out, number, 4, true);
-  long long n = strtoll(std::string(number.view()).c_str(), nullptr, 10);
-  bool fits = number.length == number.size && n >= -999 && n <= 9999;
-  if (written && !fits) {
-    refuse(r, number.line, "residue number", number.view(),
-           number.length > number.size);
-  }
-  put_integer(out, fits ? static_cast<int>(n) : 0, 4);
-}
-
-// x, y and z in columns 31-54, printed as the conversion prints them.
-static void put_coordinates(record_input* r, char* out, bool written) {
-  for (int i = 0; i < 3; ++i, out += 8) {
-    const value& coordinate = r->values[kCartnX + i];
-    char* printed_end = put_coordinate(out, coordinate.text, coordinate.size);
-    if (written && (printed_end - out > 8 || coordinate.length > kMaxValue)) {
-      refuse(r, coordinate.line, "coordinate", coordinate.view(),
-             coordinate.length > coordinate.size);
-    }
-  }
-}
-
-// Makes the record of the row in hand, refusing it where it is written and
-// does not fit the columns; HETATM rows, never written, keep what their
-// columns hold.
+// Makes the record of the _atom_site row in hand.
 static void make_record(record_input* r) {
-  bool in_polymer = !r->values[kLabelSeq].absent ||
-                    is_polymer_entity(r, r->values[kLabelEntity]);
-  bool written = is_atom_record(r, in_polymer);
-  long serial = number_row(r, in_polymer);
-  if (written && serial > 99999) {
-    std::string text = std::to_string(serial);
-    refuse(r, r->row_line, "serial number", text, false);
-  }
-  const value& residue = either(r, kAuthComp, kLabelComp);
-  const value& chain = either(r, kAuthAsym, kLabelAsym);
-  if (written) {
-    check_width(r, residue, 3, "residue name");
-    check_width(r, chain, 1, "chain ID");
-  }
-  char* out = r->record;
-  memcpy(out, written ? "ATOM  " : "HETATM", 6);
-  put_integer(out + 6, static_cast<int>(serial % 100000), 5);
-  put_name(r, out + 11, written);
-  put_value(out + 17, residue, 3, true);
-  out[20] = ' ';
-  out[21] = chain.size > 0 ? chain.text[0] : ' ';
-  put_residue_number(r, out + 22, written);
-  memset(out + 26, ' ', 4);
-  put_coordinates(r, out + 30, written);
+  make_atom_site_record(r->records, r->values,
+                        is_polymer_entity(r, r->values[kLabelEntity]),
+                        r->row_line, r->record);
   r->rows_read = true;
   r->ready = true;
 }
 
 // Remembers an _entity row's id where the entity is a polymer.
 static void note_entity(record_input* r) {
-  const value& id = r->values[kEntityId];
-  if (r->values[kEntityType].view() == "polymer" && !id.absent &&
+  const cif_value& id = r->values[kEntityId];
+  if (r->values[kEntityType].text == "polymer" && !id.absent &&
       r->polymer_entities.size() < kMaxPolymerEntities) {
-    r->polymer_entities.emplace_back(id.view());
+    r->polymer_entities.emplace_back(id.text);
   }
 }
 
-static void end_row(record_input* r) {
+// Once a row: kept out of the loops over values, which then need fewer
+// registers saved.
+[[gnu::noinline]] static void end_row(record_input* r) {
   if (r->current == kAtomSite) make_record(r);
   if (r->current == kEntity) note_entity(r);
 }
@@ -657,23 +519,28 @@ static void add_column(record_input* r, const token& tag) {
     clear_values(r, r->current);
   }
   item i = item_of(tag);
+  if (i < first_item(r->current) || i >= end_item(r->current)) i = kNoItem;
   if (i != kNoItem) r->item_column[i] = r->columns;
+  if (r->columns < kMappedColumns) r->column_item[r->columns] = i;
   ++r->columns;
 }
 
+// The item of a column past those mapped.
 static item item_at(const record_input* r, int column) {
   for (int i = first_item(r->current); i < end_item(r->current); ++i) {
-    if (r->item_column[i] == column) return static_cast<item>(i);
+    if (r->item_column[i] == column) return i;
   }
   return kNoItem;
 }
 
+static item column_item(const record_input* r, int column) {
+  return column < kMappedColumns ? r->column_item[column] : item_at(r, column);
+}
+
 static void loop_value(record_input* r, const token& t) {
   if (r->column == 0) r->row_line = t.line;
-  if (r->current != kOtherCategory) {
-    item i = item_at(r, r->column);
-    if (i != kNoItem) store(r->values[i], t);
-  }
+  item i = column_item(r, r->column);
+  if (i != kNoItem) store(r, r->values[i], t);
   if (++r->column == r->columns) {
     r->column = 0;
     end_row(r);
@@ -697,7 +564,7 @@ static void lone_tag(record_input* r, const token& tag) {
 }
 
 static void lone_value(record_input* r, const token& t) {
-  if (r->pending != kNoItem) store(r->values[r->pending], t);
+  if (r->pending != kNoItem) store(r, r->values[r->pending], t);
   r->state = kBetween;
 }
 
@@ -744,14 +611,90 @@ static void handle(record_input* r, const token& t) {
   }
 }
 
+// The first byte from p on that is not a blank, and the end of the word that
+// starts at p: each scan stops at the line's feed at the latest.
+static const char* after_blanks(const char* p) {
+  while (class_of(*p) == kSpace) ++p;
+  return p;
+}
+
+static const char* word_end(const char* p) {
+  do {
+    ++p;
+  } while (class_of(*p) > kFeed);
+  return p;
+}
+
+// The values of a loop's rows, a line at a time while the block holds the
+// whole line and its values are plain words: the line's feed then ends
+// every scan. Anything else (a quote, a comment, a text field, a tag or a
+// keyword, a line the block does not hold whole) is left to next_token,
+// from where it starts. Returns whether a row was completed and its record
+// made. The parser's state is kept in locals meanwhile, which the compiler
+// can keep in registers, and written back wherever the loop is left.
+static bool read_plain_values(record_input* r) {
+  const char* next = r->next;
+  const char* const end = r->end;
+  bool line_start = r->line_start;
+  long line = r->line;
+  int column = r->column;
+  const int columns = r->columns;
+  bool row_ended = false;
+  for (;;) {
+    const char* feed = static_cast<const char*>(memchr(next, '\n', end - next));
+    if (feed == nullptr) break;
+    const char* p = next;
+    for (;;) {
+      p = after_blanks(p);
+      if (p == feed) break;
+      const char* from = p;
+      byte_class first = class_of(*p);
+      p = word_end(p);
+      std::string_view word(from, p - from);
+      bool absent = false;
+      if (first != kPlain) {
+        token_kind kind = first == kKeyish ? kind_of_word(word) : kTag;
+        if (kind != kValue && kind != kAbsent) {
+          line_start = line_start && from == next;
+          next = from;
+          goto left;
+        }
+        absent = kind == kAbsent;
+      }
+      if (column == 0) r->row_line = line;
+      item i = column_item(r, column);
+      if (i != kNoItem) set_value(r->values[i], word, absent, line);
+      if (++column == columns) {
+        column = 0;
+        next = p;
+        line_start = false;
+        row_ended = true;
+        goto left;
+      }
+    }
+    ++line;
+    next = feed + 1;
+    line_start = true;
+  }
+left:
+  r->next = next;
+  r->line_start = line_start;
+  r->line = line;
+  r->column = column;
+  if (row_ended) end_row(r);
+  return r->ready;
+}
+
 // Kept out of read_record, whose every call for a PDB line would otherwise
 // save and restore the registers this needs.
 [[gnu::noinline]] static bool read_mmcif_record(record_input* r,
                                                 std::string_view& line) {
   while (!r->finished) {
-    token t;
-    next_token(r, t);
-    handle(r, t);
+    if (r->state != kLoopValues || !read_plain_values(r)) {
+      token t;
+      next_token(r, t);
+      handle(r, t);
+    }
     if (r->ready) {
       r->ready = false;
       line = std::string_view(r->record, kRecordLength);
@@ -765,6 +708,7 @@ record_input* open_records(const std::string& pdb_file) {
   std::unique_ptr<record_input> r(new record_input);
   r->in = open_input(pdb_file);
   r->name = pdb_file;
+  r->records.file = pdb_file;
   r->mmcif = holds_mmcif(r->in, r->line);
   // mmCIF lines are counted from 1 where they are scanned; PDB lines as read.
   if (r->mmcif) ++r->line;

@@ -178,27 +178,33 @@ static char* put_thousandths(char* out, bool negative,
   return put_text(out, std::string_view(begin, end - begin));
 }
 
-// Whether the field is what "%8.3f" prints for its own value, as it is in
-// most files: eight bytes, blanks, an optional '-', an integer part without
-// leading zeros, '.' and three decimals. Its bytes are then its output (see
-// in_thousandths for why three decimals print as they stand).
+// Whether the field is, but for blanks before it, what "%8.3f" prints for
+// its own value, as it is in most PDB files and, without the blanks, in
+// mmCIF files: at most eight bytes, an optional '-', an integer part without
+// leading zeros, '.' and three decimals. Its bytes, right-aligned in eight,
+// are then its output (see in_thousandths for why three decimals print as
+// they stand).
 static bool is_printed_form(const char* field, std::size_t n) {
-  if (n != kPrintedWidth || field[4] != '.' || !is_digit(field[3]) ||
-      !is_digit(field[5]) || !is_digit(field[6]) || !is_digit(field[7])) {
+  static const std::size_t kShortest = 5;  // "0.000"
+  if (n < kShortest || n > kPrintedWidth) return false;
+  const char* point = field + n - 4;
+  if (*point != '.' || !is_digit(point[-1]) || !is_digit(point[1]) ||
+      !is_digit(point[2]) || !is_digit(point[3])) {
     return false;
   }
-  int first = 3;  // of the integer part
-  while (first > 0 && is_digit(field[first - 1])) --first;
-  if (field[first] == '0' && first != 3) return false;
-  int i = first;
-  if (i > 0 && field[i - 1] == '-') --i;
-  while (i > 0 && field[i - 1] == ' ') --i;
-  return i == 0;
+  const char* first = point - 1;  // of the integer part
+  while (first > field && is_digit(first[-1])) --first;
+  if (*first == '0' && first != point - 1) return false;
+  const char* p = first;
+  if (p > field && p[-1] == '-') --p;
+  while (p > field && p[-1] == ' ') --p;
+  return p == field;
 }
 
 char* put_coordinate(char* out, const char* field, std::size_t n) {
   if (is_printed_form(field, n)) {
-    std::memcpy(out, field, kPrintedWidth);
+    std::memset(out, ' ', kPrintedWidth);
+    put_text(out + kPrintedWidth - n, std::string_view(field, n));
     return out + kPrintedWidth;
   }
   decimal d;

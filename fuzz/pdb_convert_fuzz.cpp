@@ -26,6 +26,7 @@
 // read is converted here, where libFuzzer sees its coverage.
 
 #include <isa-l/igzip_lib.h>
+#include <sanitizer/common_interface_defs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -300,6 +301,10 @@ struct helper {
 
 [[noreturn]] static void serve(int requests, int replies) {
   in_child = true;
+  // The sanitizers would write a forked process's report to a file named
+  // after its pid in the working directory, which run.sh runs in: standard
+  // error instead, which -close_fd_mask=2 discards.
+  __sanitizer_set_report_fd(reinterpret_cast<void*>(2));
   char request;
   while (read(requests, &request, 1) == 1) {
     int status = status_of_reading();

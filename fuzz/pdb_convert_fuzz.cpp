@@ -73,9 +73,12 @@ static std::string contents(const std::string& path) {
                      std::istreambuf_iterator<char>());
 }
 
+// The message goes where the sanitizers report: to standard error, or where
+// libFuzzer keeps its own output once -close_fd_mask=2 has closed it.
 static void check(bool holds, const char* what) {
   if (holds) return;
-  fprintf(stderr, "pdb_convert_fuzz: %s\n", what);
+  std::string message = std::string("pdb_convert_fuzz: ") + what;
+  __sanitizer_report_error_summary(message.c_str());
   abort();
 }
 

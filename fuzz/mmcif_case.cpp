@@ -290,14 +290,20 @@ static site_row draw_row(choices& c, const site_row& previous) {
 // An entity's id and type, as _entity gives them.
 using entity = std::pair<string, string>;
 
+// Whether a row is in a polymer: it has a label_seq_id, or its entity is a
+// polymer one that _entity gave before the rows.
+static bool in_polymer(const site_row& row, const std::vector<entity>& known) {
+  bool polymer = row.label_seq.has_value();
+  for (const entity& e : known) {
+    polymer = polymer || (row.entity == e.first && e.second == "polymer");
+  }
+  return polymer;
+}
+
 static bool is_atom_record(const site_row& row,
                            const std::vector<entity>& known) {
   if (row.group) return *row.group == "ATOM";
-  bool in_polymer = row.label_seq.has_value();
-  for (const entity& e : known) {
-    in_polymer = in_polymer || (row.entity == e.first && e.second == "polymer");
-  }
-  return in_polymer &&
+  return in_polymer(row, known) &&
          is_standard(text_of(used(row.auth_comp, row.label_comp)));
 }
 
@@ -306,8 +312,10 @@ static bool fits_number(const value& v) {
   return n >= -999 && n <= 9999;
 }
 
+// A coordinate longer than the 64 bytes the reader keeps of a value is
+// refused too: what it prints cannot be known from them.
 static bool fits_coordinate(const value& v) {
-  return printed_coordinate(*v).size() == 8;
+  return v->size() <= 64 && printed_coordinate(*v).size() == 8;
 }
 
 static bool fits_text(const value& v, std::size_t width) {
@@ -399,13 +407,14 @@ static string chain_key(const site_row& row) {
 }
 
 // Whether the archive writes a TER record after row i: the last row of a
-// run in a polymer (rows with a label_seq_id) within one chain and model.
+// run in a polymer within one chain and model.
 static bool ends_polymer_chain(const std::vector<site_row>& rows,
+                               const std::vector<entity>& known,
                                std::size_t i) {
-  if (!rows[i].label_seq) return false;
+  if (!in_polymer(rows[i], known)) return false;
   if (i + 1 == rows.size()) return true;
   const site_row& next = rows[i + 1];
-  return next.model != rows[i].model || !next.label_seq ||
+  return next.model != rows[i].model || !in_polymer(next, known) ||
          chain_key(next) != chain_key(rows[i]);
 }
 
@@ -466,7 +475,7 @@ static void write_records(choices& c, std::vector<site_row>& rows,
     out.pdb +=
         exact ? pdb_record(rows[i], atom[i], serial) : stand_in_record(serial);
     out.exact.push_back(exact);
-    if (ends_polymer_chain(rows, i)) ++serial;
+    if (ends_polymer_chain(rows, known, i)) ++serial;
   }
 }
 

@@ -184,9 +184,8 @@ static char* put_thousandths(char* out, bool negative,
 // leading zeros, '.' and three decimals. Its bytes, right-aligned in eight,
 // are then its output (see in_thousandths for why three decimals print as
 // they stand).
-static bool is_printed_form(const char* field, std::size_t n) {
-  static const std::size_t kShortest = 5;  // "0.000"
-  if (n < kShortest || n > kPrintedWidth) return false;
+template <std::size_t n>
+static bool is_printed_form(const char* field) {
   const char* point = field + n - 4;
   if (*point != '.' || !is_digit(point[-1]) || !is_digit(point[1]) ||
       !is_digit(point[2]) || !is_digit(point[3])) {
@@ -201,8 +200,29 @@ static bool is_printed_form(const char* field, std::size_t n) {
   return p == field;
 }
 
+// For the widths a printed form may have short of its eight columns, down
+// to "0.000", each checked with its offsets known.
+static bool is_short_printed_form(const char* field, std::size_t n) {
+  switch (n) {
+    case 7:
+      return is_printed_form<7>(field);
+    case 6:
+      return is_printed_form<6>(field);
+    case 5:
+      return is_printed_form<5>(field);
+    default:
+      return false;
+  }
+}
+
 char* put_coordinate(char* out, const char* field, std::size_t n) {
-  if (is_printed_form(field, n)) {
+  // A PDB field in the printed form fills its eight columns; an mmCIF
+  // value has no blanks before it.
+  if (n == kPrintedWidth && is_printed_form<kPrintedWidth>(field)) {
+    std::memcpy(out, field, kPrintedWidth);
+    return out + kPrintedWidth;
+  }
+  if (n < kPrintedWidth && is_short_printed_form(field, n)) {
     std::memset(out, ' ', kPrintedWidth);
     put_text(out + kPrintedWidth - n, std::string_view(field, n));
     return out + kPrintedWidth;

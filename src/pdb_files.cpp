@@ -133,7 +133,7 @@ static int checked_record_type(std::string_view line,
   return record_type;
 }
 
-// Closes the input however reading ends, by a return or by an exception.
+// Closes the input however reading returns.
 using input_closer = std::unique_ptr<record_input, void (*)(record_input*)>;
 
 void read_protein(std::string pdb_file, std::vector<atom>& atoms) {

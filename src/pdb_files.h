@@ -6,8 +6,9 @@
 
 #include "atom.h"
 
-// Appends one atom per ATOM or HETATM line of pdb_file to atoms, in file
-// order; on failure prints the message and exits with status 1.
+// Appends one atom per ATOM or HETATM line of pdb_file (for mmCIF, per
+// _atom_site row) to atoms, in file order; on failure prints the message and
+// exits with status 1.
 void read_protein(std::string pdb_file, std::vector<atom>& atoms);
 
 // Writes the ATOM records of atoms to outfile in fixed-column PDB layout; on

@@ -24,7 +24,7 @@ static const char* const kStandardResidues[] = {
 static void keep(cif_value& to, const cif_value& from) {
   to.text = from.text;
   to.absent = from.absent;
-  own(to);
+  copy_to_own(to);
 }
 
 // Values are a few bytes long: shorter compared here than by a call.

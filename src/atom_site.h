@@ -45,7 +45,8 @@ struct cif_value {
   char own[kMaxValue];
 };
 
-inline void own(cif_value& v) {
+// Moves v's text into its own bytes, before the text it lies in is replaced.
+inline void copy_to_own(cif_value& v) {
   if (!v.text.empty()) memcpy(v.own, v.text.data(), v.text.size());
   v.text = std::string_view(v.own, v.text.size());
 }

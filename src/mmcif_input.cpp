@@ -202,7 +202,7 @@ static byte_class class_of(char c) {
 // values that lie in the block at hand are given bytes of their own first.
 static bool more_text(record_input* r) {
   for (cif_value& v : r->values) {
-    if (!v.text.empty() && v.text.data() != v.own) own(v);
+    if (v.text.data() != v.own) copy_to_own(v);
   }
   std::string_view text;
   if (!read_text(r->in, text)) {
@@ -468,7 +468,7 @@ static void store(record_input* r, cif_value& v, const token& t) {
   set_value(v, t.text, t.kind == kAbsent, t.line);
   // Cut short to kMaxValue where it straddled two blocks.
   if (t.kind != kAbsent) v.length = t.length;
-  if (v.text.data() == r->carried) own(v);
+  if (v.text.data() == r->carried) copy_to_own(v);
 }
 
 static bool is_polymer_entity(const record_input* r, const cif_value& entity) {
@@ -549,6 +549,7 @@ static item column_item(const record_input* r, int column) {
   return column < kMappedColumns ? r->column_item[column] : item_at(r, column);
 }
 
+// read_plain_values does the same for plain values, with the state in locals.
 static void loop_value(record_input* r, const token& t) {
   if (r->column == 0) r->row_line = t.line;
   item i = column_item(r, r->column);

@@ -1,0 +1,601 @@
+#include "cif_scanner.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#elif defined(__ARM_NEON) && !defined(__ARM_BIG_ENDIAN)
+#include <arm_neon.h>
+#endif
+
+#include "input_file.h"
+#include "string_functions.h"
+
+// The scanner has two speeds. next_token reads any token, a loop over its
+// bytes in each of a few states (between tokens, in a bare word, in a quoted
+// value, in a text field, in a comment), and carries what a block holds of a
+// token that runs on into the next. read_loop_values, which reads nearly all
+// of a file's bytes, takes the loop rows' plain values 64 bytes at a time:
+// the bytes' classes come as bit masks, so that a value's start and end are
+// each found by one instruction, and a line feed costs only where one is.
+
+[[noreturn]] static void die_at(const cif_scanner& s, long line,
+                                const char* what) {
+  fprintf(stderr, "%s:%ld: %s\n", s.file, line, what);
+  exit(1);
+}
+
+// ASCII only, as CIF's keywords and tags are, and without a call.
+static char lower(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+
+static bool starts_with_any_case(std::string_view text,
+                                 std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (lower(text[i]) != prefix[i]) return false;
+  }
+  return true;
+}
+
+// What a byte may begin, looked up in a table: one load a test.
+enum byte_class : unsigned char {
+  kSpace,    // blank, tab, CR: between tokens
+  kFeed,     // line feed: between tokens, and a new line
+  kStarter,  // may begin a comment, a quoted value or a text field
+  kKeyish,   // may begin an absent value, a tag or a keyword
+  kPlain,    // anything else, and any byte inside a bare word
+};
+
+struct byte_classes {
+  byte_class of[256];
+};
+
+static constexpr byte_classes make_byte_classes() {
+  byte_classes classes{};
+  for (int c = 0; c < 256; ++c) classes.of[c] = kPlain;
+  for (char c : {' ', '\t', '\r'}) classes.of[int(c)] = kSpace;
+  classes.of[int('\n')] = kFeed;
+  for (char c : {'#', '\'', '"', ';'}) classes.of[int(c)] = kStarter;
+  for (char c : {'.', '?', '_', 'd', 'D', 'l', 'L', 's', 'S', 'g', 'G'}) {
+    classes.of[int(c)] = kKeyish;
+  }
+  return classes;
+}
+
+static constexpr byte_classes kByteClasses = make_byte_classes();
+
+static byte_class class_of(char c) {
+  return kByteClasses.of[static_cast<unsigned char>(c)];
+}
+
+// A control character in a value: none fits a PDB field.
+static bool is_control(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+}
+
+static std::size_t count_controls(const char* from, const char* to) {
+  return std::count_if(from, to, is_control);
+}
+
+// What a word is, told by its first bytes and its length: a value, an
+// absent value, a tag or a keyword. text holds at least its first
+// kMaxValue bytes, and the longest keyword, global_, has 7.
+static cif_token_kind kind_of_word(std::string_view text, std::size_t length) {
+  if (length == 1 && (text[0] == '.' || text[0] == '?')) return kCifAbsent;
+  if (text[0] == '_') return kCifTag;
+  if (length < 5) return kCifValue;
+  switch (lower(text[0])) {
+    case 'd':
+      return starts_with_any_case(text, "data_") ? kCifData : kCifValue;
+    case 'l':
+      return length == 5 && starts_with_any_case(text, "loop_") ? kCifLoop
+                                                                : kCifValue;
+    case 's':
+      if (starts_with_any_case(text, "save_")) {
+        return length == 5 ? kCifSaveEnd : kCifSave;
+      }
+      return length == 5 && starts_with_any_case(text, "stop_") ? kCifOther
+                                                                : kCifValue;
+    case 'g':
+      return length == 7 && starts_with_any_case(text, "global_") ? kCifOther
+                                                                  : kCifValue;
+    default:
+      return kCifValue;
+  }
+}
+
+// Takes the next block of text; false, with none at hand, at the end. The
+// values that lie in the block at hand are given bytes of their own first.
+static bool more_text(cif_scanner& s) {
+  for (std::size_t i = 0; i < s.kept_count; ++i) {
+    cif_value& v = s.kept[i];
+    if (v.text.data() != v.own) copy_to_own(v);
+  }
+  s.window = nullptr;
+  std::string_view text;
+  if (!read_text(s.in, text)) {
+    s.begin = s.next = s.end = nullptr;
+    return false;
+  }
+  s.begin = s.next = text.data();
+  s.end = text.data() + text.size();
+  return true;
+}
+
+// Keeps [from, to), the part of a token that this block holds, before the
+// next block is taken: its first bytes, its length, its control characters,
+// its last two bytes, and, where the token may be a long number, all of it
+// in the number reader.
+static void carry(cif_scanner& s, const char* from, const char* to) {
+  if (from == to) return;
+  std::size_t n = to - from;
+  if (s.number != nullptr) {
+    if (s.carried_length == 0) start_number(*s.number);
+    read_number_part(*s.number, from, n);
+  }
+  std::size_t kept = std::min(n, kMaxValue - s.carried_size);
+  memcpy(s.carried + s.carried_size, from, kept);
+  s.carried_size += kept;
+  s.carried_length += n;
+  s.carried_controls += count_controls(from, to);
+  s.carried_tail[0] = n >= 2 ? to[-2] : s.carried_tail[1];
+  s.carried_tail[1] = to[-1];
+}
+
+// Drops the last byte carried: the quote or line end that turned out to end
+// the token.
+static void uncarry_last(cif_scanner& s) {
+  if (s.carried_size == s.carried_length) --s.carried_size;
+  --s.carried_length;
+  s.carried_controls -= is_control(s.carried_tail[1]);
+  s.carried_tail[1] = s.carried_tail[0];
+}
+
+// Sets t's bytes: what was carried of it, and [from, to).
+static void settle(cif_scanner& s, cif_token& t, const char* from,
+                   const char* to) {
+  if (s.carried_length == 0) {
+    t.text = std::string_view(from, to - from);
+    t.length = t.text.size();
+    t.control = count_controls(from, to) != 0;
+    if (s.number != nullptr && t.length > kMaxValue) {
+      start_number(*s.number);
+      read_number_part(*s.number, from, t.length);
+    }
+    return;
+  }
+  carry(s, from, to);
+  t.text = std::string_view(s.carried, s.carried_size);
+  t.length = s.carried_length;
+  t.control = s.carried_controls != 0;
+}
+
+static void skip_to_line_feed(cif_scanner& s) {
+  for (;;) {
+    const void* feed = memchr(s.next, '\n', s.end - s.next);
+    if (feed != nullptr) {
+      s.next = static_cast<const char*>(feed);
+      return;
+    }
+    if (!more_text(s)) return;
+  }
+}
+
+// Passes over white space and comments to the next token's first byte;
+// false at the end of the input.
+static bool skip_to_token(cif_scanner& s) {
+  for (;;) {
+    const char* p = s.next;
+    while (p != s.end && class_of(*p) == kSpace) ++p;
+    if (p != s.next) s.line_start = false;
+    s.next = p;
+    if (p == s.end) {
+      if (!more_text(s)) return false;
+    } else if (*p == '\n') {
+      ++s.line;
+      s.line_start = true;
+      ++s.next;
+    } else if (*p == '#') {
+      skip_to_line_feed(s);
+    } else {
+      return true;
+    }
+  }
+}
+
+static void scan_bare(cif_scanner& s, cif_token& t) {
+  const char* from = s.next;
+  for (;;) {
+    const char* p = s.next;
+    while (p != s.end && class_of(*p) > kFeed) ++p;
+    s.next = p;
+    if (p != s.end) break;
+    carry(s, from, p);
+    bool more = more_text(s);
+    from = s.next;
+    if (!more) break;
+  }
+  settle(s, t, from, s.next);
+  t.kind = kind_of_word(t.text, t.length);
+}
+
+// A quoted value ends at its quote followed by white space, so that 'O5'X'
+// is the value O5'X; it may not run past its line.
+static void scan_quoted(cif_scanner& s, cif_token& t) {
+  char quote = *s.next++;
+  const char* from = s.next;
+  t.kind = kCifValue;
+  for (;;) {
+    const char* p = s.next;
+    while (p != s.end && *p != quote && *p != '\n') ++p;
+    if (p != s.end && *p == '\n') {
+      die_at(s, t.line, "quoted value not closed on its line");
+    }
+    if (p == s.end) {
+      carry(s, from, p);
+      if (!more_text(s)) die_at(s, t.line, "quoted value not closed");
+      from = s.next;
+    } else if (p + 1 != s.end) {
+      s.next = p + 1;
+      if (!is_blank(p[1])) continue;
+      settle(s, t, from, p);
+      return;
+    } else {
+      // The quote ends the block: the next block's first byte tells.
+      carry(s, from, p + 1);
+      if (!more_text(s) || is_blank(*s.next)) {
+        uncarry_last(s);
+        settle(s, t, s.next, s.next);
+        return;
+      }
+      from = s.next;
+    }
+  }
+}
+
+// A text field runs from a ';' that starts a line to the next line that
+// starts with one; its value is what lies between, less the line end before
+// the closing ';': the line feed, and in a file of CRLF line ends the CR
+// before it.
+static void scan_text_field(cif_scanner& s, cif_token& t) {
+  const char* from = ++s.next;
+  t.kind = kCifValue;
+  for (;;) {
+    const char* feed =
+        static_cast<const char*>(memchr(s.next, '\n', s.end - s.next));
+    if (feed == nullptr) {
+      carry(s, from, s.end);
+      if (!more_text(s)) die_at(s, t.line, "text field not closed");
+      from = s.next;
+      continue;
+    }
+    ++s.line;
+    if (feed + 1 != s.end) {
+      s.next = feed + 1;
+      if (feed[1] != ';') continue;
+      const char* to = feed;
+      if (to != from && to[-1] == '\r') {
+        --to;
+      } else if (to == from && s.carried_length != 0 &&
+                 s.carried_tail[1] == '\r') {
+        uncarry_last(s);
+      }
+      settle(s, t, from, to);
+      s.next = feed + 2;
+      return;
+    }
+    // The line feed ends the block: the next block's first byte tells.
+    carry(s, from, s.end);
+    if (!more_text(s)) die_at(s, t.line, "text field not closed");
+    from = s.next;
+    if (*s.next == ';') {
+      uncarry_last(s);
+      if (s.carried_length != 0 && s.carried_tail[1] == '\r') uncarry_last(s);
+      settle(s, t, from, from);
+      ++s.next;
+      return;
+    }
+  }
+}
+
+void next_token(cif_scanner& s, cif_token& t) {
+  // It moves next and counts lines: what read_loop_values knew is stale.
+  s.window = nullptr;
+  if (!skip_to_token(s)) {
+    t.kind = kCifEnd;
+    t.line = s.line;
+    return;
+  }
+  t.line = s.line;
+  bool line_start = s.line_start;
+  s.line_start = false;
+  s.carried_size = s.carried_length = s.carried_controls = 0;
+  s.carried_tail[0] = s.carried_tail[1] = '\0';
+  char c = *s.next;
+  if (c == ';' && line_start) {
+    scan_text_field(s, t);
+  } else if (c == '\'' || c == '"') {
+    scan_quoted(s, t);
+  } else {
+    scan_bare(s, t);
+  }
+}
+
+void store_value(const cif_scanner& s, cif_value& v, const cif_token& t) {
+  v.absent = t.kind == kCifAbsent;
+  v.length = v.absent ? 0 : t.length;
+  v.text = std::string_view(t.text.data(), std::min(v.length, kMaxValue));
+  v.control = t.control;
+  v.line = t.line;
+  if (v.text.data() == s.carried) copy_to_own(v);
+}
+
+// The classes of 64 bytes.
+
+cif_masks classified_plainly(const char* bytes) {
+  cif_masks m = {0, 0, 0};
+  for (int i = 0; i < 64; ++i) {
+    char c = bytes[i];
+    std::uint64_t bit = std::uint64_t{1} << i;
+    bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    if (blank) m.blanks |= bit;
+    if (c == '\n') m.feeds |= bit;
+    if (!blank && is_control(c)) m.controls |= bit;
+  }
+  return m;
+}
+
+#if defined(__SSE2__)
+
+cif_masks classified(const char* bytes) {
+  const __m128i space = _mm_set1_epi8(' ');
+  const __m128i tab = _mm_set1_epi8('\t');
+  const __m128i feed = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i last_control = _mm_set1_epi8(0x1f);
+  const __m128i del = _mm_set1_epi8(0x7f);
+  cif_masks m = {0, 0, 0};
+  for (int k = 0; k < 4; ++k) {
+    __m128i v =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
+    __m128i feeds = _mm_cmpeq_epi8(v, feed);
+    __m128i blanks = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(v, space), feeds),
+        _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, cr)));
+    // Unsigned v <= 0x1f: the minimum of the two is v.
+    __m128i controls =
+        _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, last_control), v),
+                     _mm_cmpeq_epi8(v, del));
+    controls = _mm_andnot_si128(blanks, controls);
+    int shift = 16 * k;
+    m.blanks |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(blanks))}
+                << shift;
+    m.feeds |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(feeds))} << shift;
+    m.controls |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(controls))}
+                  << shift;
+  }
+  return m;
+}
+
+#elif defined(__ARM_NEON) && !defined(__ARM_BIG_ENDIAN)
+
+// NEON has no movemask: each byte's compare result, masked to its bit's
+// weight and summed in pairs three times over, gives the bits of 64 bytes.
+static std::uint64_t bits_of(const uint8x16_t (&compared)[4]) {
+  static const uint8_t kWeights[16] = {1, 2, 4, 8, 16, 32, 64, 128,
+                                       1, 2, 4, 8, 16, 32, 64, 128};
+  const uint8x16_t weights = vld1q_u8(kWeights);
+  uint8x8_t pairs[4];
+  for (int k = 0; k < 4; ++k) {
+    uint8x16_t weighed = vandq_u8(compared[k], weights);
+    pairs[k] = vpadd_u8(vget_low_u8(weighed), vget_high_u8(weighed));
+  }
+  uint8x8_t sums =
+      vpadd_u8(vpadd_u8(pairs[0], pairs[1]), vpadd_u8(pairs[2], pairs[3]));
+  return vget_lane_u64(vreinterpret_u64_u8(sums), 0);
+}
+
+cif_masks classified(const char* bytes) {
+  uint8x16_t blanks[4], feeds[4], controls[4];
+  for (int k = 0; k < 4; ++k) {
+    uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t*>(bytes + 16 * k));
+    feeds[k] = vceqq_u8(v, vdupq_n_u8('\n'));
+    blanks[k] = vorrq_u8(
+        vorrq_u8(vceqq_u8(v, vdupq_n_u8(' ')), feeds[k]),
+        vorrq_u8(vceqq_u8(v, vdupq_n_u8('\t')), vceqq_u8(v, vdupq_n_u8('\r'))));
+    controls[k] = vbicq_u8(
+        vorrq_u8(vcleq_u8(v, vdupq_n_u8(0x1f)), vceqq_u8(v, vdupq_n_u8(0x7f))),
+        blanks[k]);
+  }
+  return {bits_of(blanks), bits_of(feeds), bits_of(controls)};
+}
+
+#else
+
+cif_masks classified(const char* bytes) { return classified_plainly(bytes); }
+
+#endif
+
+// The loop rows' values, 64 bytes at a time.
+
+static int first_bit(std::uint64_t mask) { return __builtin_ctzll(mask); }
+
+// Mostly none or one: cheaper than a population count, which x86-64 does
+// not have in every processor.
+static long count_bits(std::uint64_t mask) {
+  long n = 0;
+  for (; mask != 0; mask &= mask - 1) ++n;
+  return n;
+}
+
+// Bits 0 to n - 1, for n from 0 to 63.
+static std::uint64_t low_bits(int n) { return (std::uint64_t{1} << n) - 1; }
+
+// The window of 64 bytes in hand, its masks, and what is read of it: the
+// state read_loop_values keeps in locals, which the compiler can keep in
+// registers.
+struct window {
+  const char* at;
+  std::uint64_t blanks;
+  std::uint64_t feeds;  // not yet counted
+  std::uint64_t controls;
+};
+
+static window window_at(const char* at) {
+  cif_masks m = classified(at);
+  return {at, m.blanks, m.feeds, m.controls};
+}
+
+// The end of the quoted value that begins at p, where the block holds it and
+// it is plain: its closing quote, followed by a blank, on its line. nullptr
+// for anything else, which next_token reads or refuses. control tells
+// whether the value holds a control character.
+static const char* quoted_end(const char* p, const char* end, bool& control) {
+  char quote = *p;
+  control = false;
+  for (const char* q = p + 1; q + 1 < end; ++q) {
+    if (*q == '\n') return nullptr;
+    if (*q == quote && is_blank(q[1])) return q;
+    control |= is_control(*q);
+  }
+  return nullptr;
+}
+
+bool read_loop_values(cif_scanner& s, cif_loop& loop, cif_value* slots) {
+  if (loop.columns > kMappedColumns) return false;
+  const char* const end = s.end;
+  window w = {s.window, s.blanks, s.feeds, s.controls};
+  if (w.at == nullptr || s.next >= w.at + 64) {
+    if (end - s.next < 64) return false;
+    w = window_at(s.next);
+  }
+  int i = static_cast<int>(s.next - w.at);  // the next byte to read
+  long line = s.line;
+  int column = loop.column;
+  bool row_ended = false;
+  const char* left_at;  // where next_token is to read on
+  for (;;) {
+    std::uint64_t ahead = i < 64 ? ~w.blanks >> i : 0;
+    if (ahead == 0) {
+      line += count_bits(w.feeds);
+      if (end - (w.at + 64) < 64) {
+        left_at = w.at + 64;
+        w.at = nullptr;
+        break;
+      }
+      w = window_at(w.at + 64);
+      i = 0;
+      continue;
+    }
+    int start = i + first_bit(ahead);
+    std::uint64_t passed = w.feeds & low_bits(start);
+    if (passed != 0) {
+      line += count_bits(passed);
+      w.feeds ^= passed;
+    }
+    const char* p = w.at + start;
+    std::size_t length;
+    bool control;
+    bool absent = false;
+    window after = w;  // the window where the token ends
+    int resume;        // the next byte to read, in after
+    byte_class first = class_of(*p);
+    if (first == kStarter) {
+      if (*p != '\'' && *p != '"') {
+        left_at = p;
+        break;
+      }
+      const char* close = quoted_end(p, end, control);
+      if (close == nullptr || close - p - 1 > std::ptrdiff_t(kMaxValue)) {
+        left_at = p;
+        break;
+      }
+      length = close - p - 1;
+      ++p;
+      std::ptrdiff_t offset = close + 1 - w.at;
+      if (offset >= 64) {
+        // No line feed lies within a quoted value: none is passed over.
+        const char* at = w.at + offset / 64 * 64;
+        if (end - at < 64) {
+          left_at = close + 1;
+          w.at = nullptr;
+          // The value is read, and the window given up after it.
+          after.at = nullptr;
+        } else {
+          after = window_at(at);
+        }
+        offset %= 64;
+      }
+      resume = static_cast<int>(offset);
+    } else {
+      std::uint64_t blanks_after = w.blanks >> start;
+      int stop;
+      if (blanks_after != 0) {
+        stop = start + first_bit(blanks_after);
+        control = (w.controls >> start & low_bits(stop - start)) != 0;
+        resume = stop;
+      } else {
+        // It runs on into the next window, whose masks are needed whole.
+        if (end - (w.at + 64) < 64) {
+          left_at = p;
+          break;
+        }
+        after = window_at(w.at + 64);
+        resume = after.blanks == 0 ? 64 : first_bit(after.blanks);
+        stop = 64 + resume;
+        if (stop - start > std::ptrdiff_t(kMaxValue)) {
+          left_at = p;  // longer than the bytes kept: next_token reads it
+          break;
+        }
+        control = (w.controls >> start) != 0 ||
+                  (after.controls & low_bits(resume)) != 0;
+      }
+      length = stop - start;
+      if (first == kKeyish) {
+        cif_token_kind kind = kind_of_word(std::string_view(p, length), length);
+        if (kind != kCifValue && kind != kCifAbsent) {
+          left_at = p;
+          break;
+        }
+        absent = kind == kCifAbsent;
+      }
+    }
+    if (column == 0) loop.row_line = line;
+    int slot = loop.slot_of[column];
+    if (slot >= 0) {
+      cif_value& v = slots[slot];
+      v.length = absent ? 0 : length;
+      v.text = std::string_view(p, v.length);
+      v.absent = absent;
+      v.control = control;
+      v.line = line;
+    }
+    w = after;
+    i = resume;
+    if (w.at == nullptr) {
+      ++column;
+      row_ended = column == loop.columns;
+      if (row_ended) column = 0;
+      break;
+    }
+    if (++column == loop.columns) {
+      column = 0;
+      row_ended = true;
+      left_at = w.at + i;
+      break;
+    }
+  }
+  if (left_at != s.next) {
+    s.line_start = left_at[-1] == '\n';
+    s.next = left_at;
+  }
+  s.line = line;
+  loop.column = column;
+  s.window = w.at;
+  s.blanks = w.blanks;
+  s.feeds = w.feeds;
+  s.controls = w.controls;
+  return row_ended;
+}

@@ -41,11 +41,11 @@ static bool starts_with_any_case(std::string_view text,
 
 // What a byte may begin, looked up in a table: one load a test.
 enum byte_class : unsigned char {
+  kPlain,    // anything else, and any byte inside a bare word
+  kKeyish,   // may begin an absent value or a keyword
+  kStarter,  // may begin a comment, a quoted value, a text field or a tag
   kSpace,    // blank, tab, CR: between tokens
   kFeed,     // line feed: between tokens, and a new line
-  kStarter,  // may begin a comment, a quoted value or a text field
-  kKeyish,   // may begin an absent value, a tag or a keyword
-  kPlain,    // anything else, and any byte inside a bare word
 };
 
 struct byte_classes {
@@ -57,8 +57,8 @@ static constexpr byte_classes make_byte_classes() {
   for (int c = 0; c < 256; ++c) classes.of[c] = kPlain;
   for (char c : {' ', '\t', '\r'}) classes.of[int(c)] = kSpace;
   classes.of[int('\n')] = kFeed;
-  for (char c : {'#', '\'', '"', ';'}) classes.of[int(c)] = kStarter;
-  for (char c : {'.', '?', '_', 'd', 'D', 'l', 'L', 's', 'S', 'g', 'G'}) {
+  for (char c : {'#', '\'', '"', ';', '_'}) classes.of[int(c)] = kStarter;
+  for (char c : {'.', '?', 'd', 'D', 'l', 'L', 's', 'S', 'g', 'G'}) {
     classes.of[int(c)] = kKeyish;
   }
   return classes;
@@ -209,7 +209,7 @@ static void scan_bare(cif_scanner& s, cif_token& t) {
   const char* from = s.next;
   for (;;) {
     const char* p = s.next;
-    while (p != s.end && class_of(*p) > kFeed) ++p;
+    while (p != s.end && class_of(*p) < kSpace) ++p;
     s.next = p;
     if (p != s.end) break;
     carry(s, from, p);
@@ -347,9 +347,15 @@ cif_masks classified_plainly(const char* bytes) {
   return m;
 }
 
+// Control characters other than blanks are rare: the vector code only
+// tells whether there are any, and the plain loop finds them.
+[[gnu::noinline]] static std::uint64_t controls_of(const char* bytes) {
+  return classified_plainly(bytes).controls;
+}
+
 #if defined(__SSE2__)
 
-cif_masks classified(const char* bytes) {
+static cif_masks classify(const char* bytes) {
   const __m128i space = _mm_set1_epi8(' ');
   const __m128i tab = _mm_set1_epi8('\t');
   const __m128i feed = _mm_set1_epi8('\n');
@@ -357,6 +363,7 @@ cif_masks classified(const char* bytes) {
   const __m128i last_control = _mm_set1_epi8(0x1f);
   const __m128i del = _mm_set1_epi8(0x7f);
   cif_masks m = {0, 0, 0};
+  __m128i controls = _mm_setzero_si128();
   for (int k = 0; k < 4; ++k) {
     __m128i v =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
@@ -365,17 +372,16 @@ cif_masks classified(const char* bytes) {
         _mm_or_si128(_mm_cmpeq_epi8(v, space), feeds),
         _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, cr)));
     // Unsigned v <= 0x1f: the minimum of the two is v.
-    __m128i controls =
-        _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, last_control), v),
-                     _mm_cmpeq_epi8(v, del));
-    controls = _mm_andnot_si128(blanks, controls);
+    __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(v, last_control), v);
+    controls = _mm_or_si128(
+        controls,
+        _mm_andnot_si128(blanks, _mm_or_si128(low, _mm_cmpeq_epi8(v, del))));
     int shift = 16 * k;
     m.blanks |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(blanks))}
                 << shift;
     m.feeds |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(feeds))} << shift;
-    m.controls |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(controls))}
-                  << shift;
   }
+  if (_mm_movemask_epi8(controls) != 0) m.controls = controls_of(bytes);
   return m;
 }
 
@@ -397,54 +403,58 @@ static std::uint64_t bits_of(const uint8x16_t (&compared)[4]) {
   return vget_lane_u64(vreinterpret_u64_u8(sums), 0);
 }
 
-cif_masks classified(const char* bytes) {
-  uint8x16_t blanks[4], feeds[4], controls[4];
+static cif_masks classify(const char* bytes) {
+  uint8x16_t blanks[4], feeds[4];
+  uint8x16_t controls = vdupq_n_u8(0);
   for (int k = 0; k < 4; ++k) {
     uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t*>(bytes + 16 * k));
     feeds[k] = vceqq_u8(v, vdupq_n_u8('\n'));
     blanks[k] = vorrq_u8(
         vorrq_u8(vceqq_u8(v, vdupq_n_u8(' ')), feeds[k]),
         vorrq_u8(vceqq_u8(v, vdupq_n_u8('\t')), vceqq_u8(v, vdupq_n_u8('\r'))));
-    controls[k] = vbicq_u8(
-        vorrq_u8(vcleq_u8(v, vdupq_n_u8(0x1f)), vceqq_u8(v, vdupq_n_u8(0x7f))),
-        blanks[k]);
+    controls =
+        vorrq_u8(controls, vbicq_u8(vorrq_u8(vcleq_u8(v, vdupq_n_u8(0x1f)),
+                                             vceqq_u8(v, vdupq_n_u8(0x7f))),
+                                    blanks[k]));
   }
-  return {bits_of(blanks), bits_of(feeds), bits_of(controls)};
+  cif_masks m = {bits_of(blanks), bits_of(feeds), 0};
+  uint8x8_t any = vorr_u8(vget_low_u8(controls), vget_high_u8(controls));
+  if (vget_lane_u64(vreinterpret_u64_u8(any), 0) != 0) {
+    m.controls = controls_of(bytes);
+  }
+  return m;
 }
 
 #else
 
-cif_masks classified(const char* bytes) { return classified_plainly(bytes); }
+static cif_masks classify(const char* bytes) {
+  return classified_plainly(bytes);
+}
 
 #endif
+
+cif_masks classified(const char* bytes) { return classify(bytes); }
 
 // The loop rows' values, 64 bytes at a time.
 
 static int first_bit(std::uint64_t mask) { return __builtin_ctzll(mask); }
 
-// Mostly none or one: cheaper than a population count, which x86-64 does
-// not have in every processor.
-static long count_bits(std::uint64_t mask) {
-  long n = 0;
-  for (; mask != 0; mask &= mask - 1) ++n;
-  return n;
+// The first line feed of a mask, or 64 for none.
+static int first_feed(std::uint64_t feeds) {
+  return feeds == 0 ? 64 : first_bit(feeds);
 }
 
-// Bits 0 to n - 1, for n from 0 to 63.
-static std::uint64_t low_bits(int n) { return (std::uint64_t{1} << n) - 1; }
-
-// The window of 64 bytes in hand, its masks, and what is read of it: the
-// state read_loop_values keeps in locals, which the compiler can keep in
-// registers.
+// The window of 64 bytes in hand: where it is, its blanks, the line feeds
+// of it not yet counted, and its control characters.
 struct window {
   const char* at;
   std::uint64_t blanks;
-  std::uint64_t feeds;  // not yet counted
+  std::uint64_t feeds;
   std::uint64_t controls;
 };
 
 static window window_at(const char* at) {
-  cif_masks m = classified(at);
+  cif_masks m = classify(at);
   return {at, m.blanks, m.feeds, m.controls};
 }
 
@@ -463,127 +473,163 @@ static const char* quoted_end(const char* p, const char* end, bool& control) {
   return nullptr;
 }
 
-bool read_loop_values(cif_scanner& s, cif_loop& loop, cif_value* slots) {
+// Reads the quoted value at offset start of w where it is plain: its
+// closing quote, followed by a blank, on its line, within kMaxValue bytes
+// and the block, and the window after it whole in the block and plain.
+// Moves w on to the window that holds the byte after the value, sets value
+// to the value, and returns that byte's offset in w; returns -1, changing
+// nothing, where next_token is to read the value or refuse it.
+[[gnu::noinline]] static int read_quoted_value(window& w, int start,
+                                               const char* end,
+                                               std::string_view& value,
+                                               bool& control) {
+  const char* p = w.at + start;
+  const char* close = quoted_end(p, end, control);
+  if (close == nullptr || close - p - 1 > std::ptrdiff_t(kMaxValue)) {
+    return -1;
+  }
+  // No line feed lies within a quoted value: none is passed over.
+  std::ptrdiff_t offset = close + 1 - w.at;
+  if (offset >= 64) {
+    const char* at = w.at + offset / 64 * 64;
+    if (end - at < 64) return -1;
+    window next = window_at(at);
+    if (next.controls != 0) return -1;
+    w = next;
+  }
+  value = std::string_view(p + 1, close - p - 1);
+  return static_cast<int>(offset % 64);
+}
+
+static void store(cif_value* v, const char* text, std::size_t length,
+                  bool absent, bool control, long line) {
+  std::size_t n = absent ? 0 : length;
+  v->text = std::string_view(text, n);
+  v->length = n;
+  v->absent = absent;
+  v->control = control;
+  v->line = line;
+}
+
+// Bits 0 to n - 1, for n from 0 to 64.
+static std::uint64_t low_bits(int n) {
+  return n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+}
+
+// The bytes of a window that begin a word: not blank, and first in the
+// window or after a blank. A window begins after a blank or at a word.
+static std::uint64_t word_starts(std::uint64_t blanks) {
+  return ~blanks & (blanks << 1 | 1);
+}
+
+// Where the word that the window's end cuts begins: after its last blank;
+// 64 where its last byte is blank, 0 where none is.
+static int cut_word(std::uint64_t blanks) {
+  if (blanks >> 63 != 0) return 64;
+  return blanks == 0 ? 0 : 64 - __builtin_clzll(blanks);
+}
+
+// Windows are read on from where the word that the last one cuts begins,
+// or from its end: every word read from a window ends in it. One with a
+// control character other than a blank, which is rare, is left to
+// next_token, which tells the values that hold it.
+bool read_loop_values(cif_scanner& s, cif_loop& loop) {
   if (loop.columns > kMappedColumns) return false;
   const char* const end = s.end;
-  window w = {s.window, s.blanks, s.feeds, s.controls};
-  if (w.at == nullptr || s.next >= w.at + 64) {
-    if (end - s.next < 64) return false;
-    w = window_at(s.next);
+  const char* at = s.window;
+  std::uint64_t blanks = s.blanks;
+  std::uint64_t feeds = s.feeds;
+  std::uint64_t starts;  // of the words not yet read that end in the window
+  int cut;               // where the word that the window cuts begins
+  int feed_at;
+  // Takes the window at from, where the block holds it and it is plain.
+  auto window_from = [&](const char* from) {
+    if (end - from < 64) return false;
+    window w = window_at(from);
+    if (w.controls != 0) return false;
+    at = from;
+    blanks = w.blanks;
+    feeds = w.feeds;
+    feed_at = first_feed(feeds);
+    cut = cut_word(blanks);
+    starts = word_starts(blanks) & low_bits(cut);
+    return true;
+  };
+  if (at == nullptr || s.next >= at + 64) {
+    if (!window_from(s.next)) return false;
+  } else {
+    feed_at = first_feed(feeds);
+    cut = cut_word(blanks);
+    starts = word_starts(blanks) & low_bits(cut) &
+             ~low_bits(static_cast<int>(s.next - at));
   }
-  int i = static_cast<int>(s.next - w.at);  // the next byte to read
   long line = s.line;
-  int column = loop.column;
+  cif_value* const* value_of = loop.value_of + loop.column;
+  cif_value* const* const row_end = loop.value_of + loop.columns;
   bool row_ended = false;
   const char* left_at;  // where next_token is to read on
   for (;;) {
-    std::uint64_t ahead = i < 64 ? ~w.blanks >> i : 0;
-    if (ahead == 0) {
-      line += count_bits(w.feeds);
-      if (end - (w.at + 64) < 64) {
-        left_at = w.at + 64;
-        w.at = nullptr;
+    if (starts == 0) {
+      // What is left of the window is blank, or a word it cuts.
+      for (; feeds != 0; feeds &= feeds - 1) ++line;
+      left_at = at + cut;
+      // A word as long as a window is next_token's.
+      if (cut == 0 || !window_from(left_at)) {
+        at = nullptr;
         break;
       }
-      w = window_at(w.at + 64);
-      i = 0;
       continue;
     }
-    int start = i + first_bit(ahead);
-    std::uint64_t passed = w.feeds & low_bits(start);
-    if (passed != 0) {
-      line += count_bits(passed);
-      w.feeds ^= passed;
+    int start = first_bit(starts);
+    while (feed_at < start) {
+      ++line;
+      feeds &= feeds - 1;
+      feed_at = first_feed(feeds);
     }
-    const char* p = w.at + start;
-    std::size_t length;
-    bool control;
-    bool absent = false;
-    window after = w;  // the window where the token ends
-    int resume;        // the next byte to read, in after
+    const char* p = at + start;
+    int length = first_bit(blanks >> start);
+    int resume = start + length;  // the offset after the word
     byte_class first = class_of(*p);
-    if (first == kStarter) {
-      if (*p != '\'' && *p != '"') {
+    if (value_of == loop.value_of) loop.row_line = line;
+    if (first == kPlain) {
+      // The common case.
+      starts &= starts - 1;
+      if (cif_value* v = *value_of) store(v, p, length, false, false, line);
+    } else if (first == kKeyish) {
+      if (length >= 5 &&
+          kind_of_word(std::string_view(p, length), length) != kCifValue) {
         left_at = p;
         break;
       }
-      const char* close = quoted_end(p, end, control);
-      if (close == nullptr || close - p - 1 > std::ptrdiff_t(kMaxValue)) {
-        left_at = p;
-        break;
-      }
-      length = close - p - 1;
-      ++p;
-      std::ptrdiff_t offset = close + 1 - w.at;
-      if (offset >= 64) {
-        // No line feed lies within a quoted value: none is passed over.
-        const char* at = w.at + offset / 64 * 64;
-        if (end - at < 64) {
-          left_at = close + 1;
-          w.at = nullptr;
-          // The value is read, and the window given up after it.
-          after.at = nullptr;
-        } else {
-          after = window_at(at);
-        }
-        offset %= 64;
-      }
-      resume = static_cast<int>(offset);
+      starts &= starts - 1;
+      bool absent = length == 1 && (*p == '.' || *p == '?');
+      if (cif_value* v = *value_of) store(v, p, length, absent, false, line);
     } else {
-      std::uint64_t blanks_after = w.blanks >> start;
-      int stop;
-      if (blanks_after != 0) {
-        stop = start + first_bit(blanks_after);
-        control = (w.controls >> start & low_bits(stop - start)) != 0;
-        resume = stop;
-      } else {
-        // It runs on into the next window, whose masks are needed whole.
-        if (end - (w.at + 64) < 64) {
-          left_at = p;
-          break;
-        }
-        after = window_at(w.at + 64);
-        resume = after.blanks == 0 ? 64 : first_bit(after.blanks);
-        stop = 64 + resume;
-        if (stop - start > std::ptrdiff_t(kMaxValue)) {
-          left_at = p;  // longer than the bytes kept: next_token reads it
-          break;
-        }
-        control = (w.controls >> start) != 0 ||
-                  (after.controls & low_bits(resume)) != 0;
+      window w = {at, blanks, feeds, 0};
+      std::string_view value;
+      bool control;
+      resume = *p == '\'' || *p == '"'
+                   ? read_quoted_value(w, start, end, value, control)
+                   : -1;
+      if (resume < 0) {
+        left_at = p;
+        break;
       }
-      length = stop - start;
-      if (first == kKeyish) {
-        cif_token_kind kind = kind_of_word(std::string_view(p, length), length);
-        if (kind != kCifValue && kind != kCifAbsent) {
-          left_at = p;
-          break;
-        }
-        absent = kind == kCifAbsent;
+      // Blanks within the quotes began no word.
+      at = w.at;
+      blanks = w.blanks;
+      feeds = w.feeds;
+      feed_at = first_feed(feeds);
+      cut = cut_word(blanks);
+      starts = word_starts(blanks) & low_bits(cut) & ~low_bits(resume);
+      if (cif_value* v = *value_of) {
+        store(v, value.data(), value.size(), false, control, line);
       }
     }
-    if (column == 0) loop.row_line = line;
-    int slot = loop.slot_of[column];
-    if (slot >= 0) {
-      cif_value& v = slots[slot];
-      v.length = absent ? 0 : length;
-      v.text = std::string_view(p, v.length);
-      v.absent = absent;
-      v.control = control;
-      v.line = line;
-    }
-    w = after;
-    i = resume;
-    if (w.at == nullptr) {
-      ++column;
-      row_ended = column == loop.columns;
-      if (row_ended) column = 0;
-      break;
-    }
-    if (++column == loop.columns) {
-      column = 0;
+    if (++value_of == row_end) {
+      value_of = loop.value_of;
       row_ended = true;
-      left_at = w.at + i;
+      left_at = at + resume;
       break;
     }
   }
@@ -592,10 +638,9 @@ bool read_loop_values(cif_scanner& s, cif_loop& loop, cif_value* slots) {
     s.next = left_at;
   }
   s.line = line;
-  loop.column = column;
-  s.window = w.at;
-  s.blanks = w.blanks;
-  s.feeds = w.feeds;
-  s.controls = w.controls;
+  loop.column = static_cast<int>(value_of - loop.value_of);
+  s.window = at;
+  s.blanks = blanks;
+  s.feeds = feeds;
   return row_ended;
 }

@@ -59,22 +59,22 @@ struct cif_token {
   long line;
 };
 
-// The columns of a loop that read_loop_values maps to slots.
+// The columns of a loop that read_loop_values stores the values of.
 constexpr int kMappedColumns = 256;
 
-// A loop's rows as they are read: which slot each column's values go to
-// (negative: none), and where the row in hand is.
+// A loop's rows as they are read: where each column's values go (nullptr:
+// nowhere), and where the row in hand is.
 struct cif_loop {
   int columns = 0;
   int column = 0;  // of the next value
   long row_line = 0;
-  signed char slot_of[kMappedColumns];
+  cif_value* value_of[kMappedColumns];
 };
 
 // The scanner of one input. Values stored from the block at hand (kept, the
-// slots a caller stores values in) get bytes of their own before a block
-// replaces it; a value stored in a slot with a number_reader, and longer
-// than kMaxValue, is read into it whole, where number says which.
+// values a caller stores in) get bytes of their own before a block replaces
+// it; a value longer than kMaxValue is read whole into number, where that
+// is set.
 struct cif_scanner {
   input_file* in = nullptr;
   const char* file = nullptr;  // its name, for the messages
@@ -89,12 +89,11 @@ struct cif_scanner {
   const char* end = nullptr;
   bool line_start = true;  // next is the first byte of a line
 
-  // What read_loop_values knows of the 64 bytes at window: its blanks, the
-  // line feeds not yet counted, and its control characters.
+  // What read_loop_values knows of the 64 bytes at window: its blanks, and
+  // the line feeds not yet counted.
   const char* window = nullptr;
   std::uint64_t blanks = 0;
   std::uint64_t feeds = 0;
-  std::uint64_t controls = 0;
 
   // What the blocks before the one at hand held of a token.
   char carried[kMaxValue];
@@ -114,11 +113,11 @@ void store_value(const cif_scanner& s, cif_value& v, const cif_token& t);
 
 // Reads a loop's values while they are plain (bare words, absent values,
 // quoted values on their line) and the block holds them, storing each in
-// slots[loop.slot_of[column]]. Stops after the value that ends a row, and
-// returns true, or before anything else (a tag, a keyword, a comment, a
-// text field, a value longer than kMaxValue), returning false; next_token
-// then reads on.
-bool read_loop_values(cif_scanner& s, cif_loop& loop, cif_value* slots);
+// loop.value_of[column]. Stops after the value that ends a row, and returns
+// true, or before anything else (a tag, a keyword, a comment, a text field,
+// a value longer than kMaxValue, a column past kMappedColumns), returning
+// false; next_token then reads on.
+bool read_loop_values(cif_scanner& s, cif_loop& loop);
 
 // The classes of 64 bytes, a bit a byte: bit i for bytes[i].
 struct cif_masks {

@@ -424,7 +424,7 @@ static void add_column(record_input* r, const cif_token& tag) {
     r->item_column[i] = r->loop.columns;
   }
   if (r->loop.columns < kMappedColumns) {
-    r->loop.slot_of[r->loop.columns] = static_cast<signed char>(i);
+    r->loop.value_of[r->loop.columns] = i == kNoItem ? nullptr : &r->values[i];
   }
   ++r->loop.columns;
 }
@@ -438,7 +438,9 @@ static item item_at(const record_input* r, int column) {
 }
 
 static item column_item(const record_input* r, int column) {
-  return column < kMappedColumns ? r->loop.slot_of[column] : item_at(r, column);
+  if (column >= kMappedColumns) return item_at(r, column);
+  const cif_value* v = r->loop.value_of[column];
+  return v == nullptr ? kNoItem : static_cast<item>(v - r->values);
 }
 
 // read_loop_values does the same for plain values, a row at a time.
@@ -549,8 +551,7 @@ static number_reader* next_number(const record_input* r) {
       break;
     }
     if (r->finished) return false;
-    if (r->state == kLoopValues &&
-        read_loop_values(r->scanner, r->loop, r->values)) {
+    if (r->state == kLoopValues && read_loop_values(r->scanner, r->loop)) {
       end_row(r);
     } else {
       cif_token t;

@@ -376,11 +376,12 @@ static void check_raw_mmcif(const uint8_t* data, size_t size, int format,
   check(out_again == out, "raw mmCIF converts alike wherever its reads end");
 }
 
-// The classes of every 64 bytes of the input, by the vector instructions
-// and by the plain loop.
+// The classes of the input's bytes, 64 at a time from each of its first
+// 64 offsets and then every 61st, by the vector instructions and by the
+// plain loop.
 static void check_classes(const uint8_t* data, size_t size) {
   const char* bytes = reinterpret_cast<const char*>(data);
-  for (size_t i = 0; i + 64 <= size; ++i) {
+  for (size_t i = 0; i + 64 <= size; i += i < 64 ? 1 : 61) {
     cif_masks fast = classified(bytes + i);
     cif_masks plain = classified_plainly(bytes + i);
     check(fast.blanks == plain.blanks && fast.feeds == plain.feeds &&

@@ -35,10 +35,6 @@ struct decimal {
   int fraction;          // how many of them follow the point
 };
 
-static bool is_digit(char c) {
-  return static_cast<unsigned char>(c - '0') < 10;
-}
-
 static const char* skip_blanks(const char* p, const char* end) {
   while (p != end && *p == ' ') ++p;
   return p;
@@ -178,55 +174,7 @@ static char* put_thousandths(char* out, bool negative,
   return put_text(out, std::string_view(begin, end - begin));
 }
 
-// Whether the field is, but for blanks before it, what "%8.3f" prints for
-// its own value, as it is in most PDB files and, without the blanks, in
-// mmCIF files: at most eight bytes, an optional '-', an integer part without
-// leading zeros, '.' and three decimals. Its bytes, right-aligned in eight,
-// are then its output (see in_thousandths for why three decimals print as
-// they stand).
-template <std::size_t n>
-static bool is_printed_form(const char* field) {
-  const char* point = field + n - 4;
-  if (*point != '.' || !is_digit(point[-1]) || !is_digit(point[1]) ||
-      !is_digit(point[2]) || !is_digit(point[3])) {
-    return false;
-  }
-  const char* first = point - 1;  // of the integer part
-  while (first > field && is_digit(first[-1])) --first;
-  if (*first == '0' && first != point - 1) return false;
-  const char* p = first;
-  if (p > field && p[-1] == '-') --p;
-  while (p > field && p[-1] == ' ') --p;
-  return p == field;
-}
-
-// For the widths a printed form may have short of its eight columns, down
-// to "0.000", each checked with its offsets known.
-static bool is_short_printed_form(const char* field, std::size_t n) {
-  switch (n) {
-    case 7:
-      return is_printed_form<7>(field);
-    case 6:
-      return is_printed_form<6>(field);
-    case 5:
-      return is_printed_form<5>(field);
-    default:
-      return false;
-  }
-}
-
-char* put_coordinate(char* out, const char* field, std::size_t n) {
-  // A PDB field in the printed form fills its eight columns; an mmCIF
-  // value has no blanks before it.
-  if (n == kPrintedWidth && is_printed_form<kPrintedWidth>(field)) {
-    std::memcpy(out, field, kPrintedWidth);
-    return out + kPrintedWidth;
-  }
-  if (n < kPrintedWidth && is_short_printed_form(field, n)) {
-    std::memset(out, ' ', kPrintedWidth);
-    put_text(out + kPrintedWidth - n, std::string_view(field, n));
-    return out + kPrintedWidth;
-  }
+char* put_converted_coordinate(char* out, const char* field, std::size_t n) {
   decimal d;
   std::uint64_t thousandths;
   if (n <= kMaxFieldWidth && scan_decimal(field, field + n, d) &&
@@ -254,28 +202,8 @@ char* put_integer(char* out, int value, int width) {
   return put_text(out, std::string_view(begin, end - begin));
 }
 
-// Whether the field is what "%*d" prints for its own value in a width of its
-// own length, as it is in most files: blanks, an optional '-', and digits
-// without a leading zero, or a lone 0, filling the field.
-static bool is_printed_integer(const char* field, std::size_t n, int width) {
-  if (n == 0 || n != static_cast<std::size_t>(width)) return false;
-  std::size_t i = 0;
-  while (i < n && field[i] == ' ') ++i;
-  bool negative = i < n && field[i] == '-';
-  i += negative;
-  if (i == n || !is_digit(field[i])) return false;
-  // "-0" prints as "0", and a leading zero is dropped.
-  if (field[i] == '0') return i == n - 1 && !negative;
-  while (++i < n) {
-    if (!is_digit(field[i])) return false;
-  }
-  return true;
-}
-
-char* put_integer(char* out, const char* field, std::size_t n, int width) {
-  if (is_printed_integer(field, n, width)) {
-    return put_text(out, std::string_view(field, n));
-  }
+char* put_converted_integer(char* out, const char* field, std::size_t n,
+                            int width) {
   return put_integer(out, read_integer(field, n), width);
 }
 

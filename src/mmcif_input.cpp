@@ -359,9 +359,7 @@ static void know_entities(record_input* r) {
   r->releasing = holds_rows(r);
 }
 
-// Once a row: kept out of the loops over values, which then need fewer
-// registers saved.
-[[gnu::noinline]] static void end_row(record_input* r) {
+static void end_row(record_input* r) {
   if (r->current == kAtomSite) take_row(r, r->loop.row_line);
   if (r->current == kEntity) note_entity(r);
 }

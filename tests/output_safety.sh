@@ -42,6 +42,9 @@
 #   paths        a dangling link, a working directory deeper than PATH_MAX
 #                and a relative name just short of it, under a file-size limit
 #   changed      the output is replaced while the run writes it
+#   descriptor_paths  the program's own descriptor by other spellings of
+#                /dev/fd/3, through links, and as 1024 past the caller's
+#                3 to 1023, is not an output; the caller's appends by them all
 set -u
 exe=$1 work=$2 scenario=$3
 
@@ -726,5 +729,53 @@ changed() {
   unchanged in.pdb in.pdb
 }
 
+# However a path to one of the program's descriptors is spelled, and through
+# whatever links, the descriptor is the caller's only if it was open when the
+# program started.
+descriptor_paths() {
+  records 3 in.pdb
+  cp in.pdb before.pdb
+  "$exe" in.pdb a.out 2> /dev/null || exit 2
+  ln -s /proc/self/fd fds
+  ln -s /proc/self/fd/3 three.pdb
+  local name names=(/dev//fd/3 /dev/./fd/3 //proc/self/fd/3 /proc/self/fd/./3
+                    /dev/fd/../fd/3 fds/3 three.pdb)
+  # The input takes descriptor 3, the first free.
+  for name in "${names[@]}"; do
+    cp before.pdb in.pdb
+    "$exe" in.pdb "$name" 3>&- > out 2> err
+    expect "$name never opened" 1 "" $?
+    unchanged in.pdb before.pdb
+  done
+  (cd /dev && "$exe" "$OLDPWD/in.pdb" fd/3 3>&- > /dev/null 2>&1)
+  expect "fd/3 from /dev, never opened" 1 "" $?
+  unchanged in.pdb before.pdb
+  # exec keeps the shell's process ID, the program's and its thread's.
+  bash -c 'exec "$0" in.pdb /proc/$$/task/$$/fd/3' "$exe" 3>&- > out 2> err
+  expect "/proc/<pid>/task/<tid>/fd/3 never opened" 1 "" $?
+  unchanged in.pdb before.pdb
+
+  # Given by the caller, the same descriptor appends by every spelling.
+  echo earlier > all.pdb
+  for name in "${names[@]}"; do
+    "$exe" before.pdb "$name" 3>> all.pdb 2> /dev/null ||
+      fail "$name given: the run failed"
+  done
+  { echo earlier; for name in "${names[@]}"; do cat a.out; done; } |
+    cmp -s - all.pdb || fail "3>> all.pdb does not hold a conversion for each spelling"
+
+  # With the caller's 3 to 1023 open, the input takes 1024: the program's
+  # own, however high.
+  cp before.pdb in.pdb
+  if ! (ulimit -n 1100) 2> /dev/null; then
+    echo "cannot open descriptors past 1023 here: 1024 not tried"
+    return
+  fi
+  bash -c 'ulimit -n 1100 &&
+    for ((fd = 3; fd < 1024; ++fd)); do eval "exec $fd< before.pdb"; done &&
+    exec "$0" in.pdb /dev/fd/1024' "$exe" > out 2> err
+  expect "/dev/fd/1024, the input's" 1 "" $?
+  unchanged in.pdb before.pdb
+}
 "$scenario"
 exit $failed

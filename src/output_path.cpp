@@ -235,11 +235,17 @@ static path_end follow_links(examined_output& found) {
 }
 
 // Opens found, a regular file, for writing without truncating it, and checks
-// that it is the file examined. Returns kReplace, kInPlace (a file of more
-// than one link), kChanged or kFailed.
+// that it is the file examined. It is opened as the shell's > opens a file,
+// with O_CREAT, so that the kernel's rules for files in sticky directories
+// (fs.protected_regular) refuse another user's file planted there, as they
+// refuse it to the shell; a file the program would replace it with would
+// otherwise be handed to that user. Should the file go just before it is
+// opened, an empty one takes its place, as the shell's > would leave. Returns
+// kReplace, kInPlace (a file of more than one link), kChanged or kFailed.
 static output_kind open_existing(examined_output& found) {
-  found.fd = openat(found.directory, found.name.c_str(),
-                    O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  found.fd =
+      openat(found.directory, found.name.c_str(),
+             O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   if (found.fd < 0) {
     return errno == ENOENT || errno == ELOOP ? kChanged : kFailed;
   }

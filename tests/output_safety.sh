@@ -45,6 +45,9 @@
 #   descriptor_paths  the program's own descriptor by other spellings of
 #                /dev/fd/3, through links, and as 1024 past the caller's
 #                3 to 1023, is not an output; the caller's appends by them all
+#   sticky       a file another user planted in a sticky directory is refused
+#                as the shell refuses it (needs root and
+#                fs.protected_regular=1; skips with 77)
 set -u
 exe=$1 work=$2 scenario=$3
 
@@ -729,6 +732,19 @@ changed() {
   unchanged in.pdb in.pdb
 }
 
+# as_nobody: sets as to the command that runs another as nobody, and moves to
+# a new directory that nobody may reach, with the program copied there. Skips
+# the scenario where that cannot be done: it needs root.
+as_nobody() {
+  as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  if [ "$(id -u)" != 0 ] || ! "${as[@]}" true 2> /dev/null; then
+    echo "cannot run as nobody here (needs root and setpriv): skipped"
+    exit 77
+  fi
+  cd "$(mktemp -d)" && chmod 755 . && trap 'rm -rf "$PWD"' EXIT || exit 2
+  cp "$exe" . && exe=$PWD/${exe##*/}
+}
+
 # However a path to one of the program's descriptors is spelled, and through
 # whatever links, the descriptor is the caller's only if it was open when the
 # program started.
@@ -776,6 +792,38 @@ descriptor_paths() {
     exec "$0" in.pdb /dev/fd/1024' "$exe" > out 2> err
   expect "/dev/fd/1024, the input's" 1 "" $?
   unchanged in.pdb before.pdb
+}
+
+# With fs.protected_regular set, a file another user planted in a sticky
+# directory is refused to root, as the shell's > refuses it.
+sticky() {
+  local as
+  as_nobody
+  records 3 in.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  mkdir shared && chmod 1777 shared
+  "${as[@]}" sh -c 'echo planted > shared/result.pdb &&
+    echo planted > shared/linked.pdb && ln shared/linked.pdb shared/other.pdb &&
+    chmod 666 shared/result.pdb shared/linked.pdb' || exit 2
+  if (: > shared/result.pdb) 2> /dev/null; then
+    echo "the shell's > writes a planted file: needs fs.protected_regular=1" \
+      "(sysctl -w fs.protected_regular=1, Debian's default): skipped"
+    exit 77
+  fi
+  local name
+  # Replaced, or written where it lies for its second link.
+  for name in result.pdb linked.pdb; do
+    "$exe" in.pdb shared/$name > out 2> err
+    expect "planted $name" 1 "" $?
+    [ "$(< out)" = $'This file could not be opened.\nDying' ] ||
+      fail "planted $name: standard output '$(< out)'"
+    [ "$(< shared/$name)" = planted ] || fail "planted $name: it was written"
+  done
+  [ -z "$(find shared -name '.*')" ] || fail "a new file was left in shared"
+  # Root's own file there is replaced as anywhere.
+  echo earlier > shared/own.pdb
+  "$exe" in.pdb shared/own.pdb 2> /dev/null || fail "own file: the run failed"
+  cmp -s shared/own.pdb converted.pdb || fail "own file: not converted"
 }
 "$scenario"
 exit $failed

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,14 +53,22 @@ static const int kMaxLooks = 8;
 static const mode_t kReplacingMode = S_IRUSR | S_IWUSR;
 static const mode_t kCreatingMode = 0666;
 
+// The output while it is written: the descriptor written, whether that is a
+// pipe's, and whether a write to it failed.
+static int out_fd = -1;
+static bool to_pipe = false;
+static bool write_failed = false;
+// Lines held until the output may be touched: blocks, and the bytes of each
+// that are lines.
+static std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>> held;
+// Where a new file replaces the output, the output's path, looked at again
+// before the rename; empty where the output is written where it lies.
+static std::string target;
 // The output being replaced, in whose directory the new file is, and a second
-// descriptor on the new file, to copy it or change its attributes once the
-// stream is closed.
+// descriptor on the new file, to give it attributes or copy it once out_fd is
+// closed.
 static examined_output output;
 static int temporary_fd = -1;
-// Whether the new file is already known to fail the run, as a failed write
-// does, whatever is written to it.
-static bool output_failed = false;
 
 // Removes the new file, if it is still there, and closes what the output
 // held open.
@@ -68,63 +78,80 @@ static void discard_temporary() {
   close_descriptor(temporary_fd);
 }
 
-// Truncates the regular file fd, as fopen's "w" would, and opens a stream
-// on it.
-static FILE* truncated(int fd) {
-  FILE* out = ftruncate(fd, 0) == 0 ? fdopen(fd, "w") : nullptr;
-  if (out == nullptr) close_descriptor(fd);
-  return out;
-}
-
-static FILE* stream_on(int fd) {
-  FILE* out = fd >= 0 ? fdopen(fd, "w") : nullptr;
-  if (out == nullptr) close_descriptor(fd);
-  return out;
-}
-
 // Only a refusal for want of permission sends the output back in place: a
 // full disk or an I/O error must not bring back the overwrite.
 static bool may_write_in_place(int error) {
   return error == EACCES || error == EPERM;
 }
 
-// A stream on a new file for found, of kind kReplace or kCreate, which
-// becomes the output being replaced. Returns nullptr, with found left to the
-// caller, where the new file cannot be made or may not take on the replaced
-// file's attributes; in_place then says whether found may be written in
-// place instead.
-static FILE* open_temporary(examined_output& found, output_kind kind,
-                            bool& in_place) {
+// Makes fd, where it is open, the output written, noting whether it is a
+// pipe's.
+static bool opened(int fd) {
+  struct stat status;
+  out_fd = fd;
+  to_pipe = fd >= 0 && fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode);
+  return fd >= 0;
+}
+
+// Makes the new file for found, of kind kReplace or kCreate, which becomes
+// the output being replaced. Returns false, with found left to the caller,
+// where the new file cannot be made or may not take on the replaced file's
+// attributes; in_place then says whether found may be written in place
+// instead.
+static bool open_temporary(examined_output& found, output_kind kind,
+                           bool& in_place) {
   int fd = create_temporary(found.directory, found.name,
                             kind == kReplace ? kReplacingMode : kCreatingMode);
   if (fd < 0) {
     in_place = kind == kReplace && may_write_in_place(errno);
-    return nullptr;
+    return false;
   }
   bool taken = kind == kCreate || take_attributes(fd, found.fd, found.status);
   in_place = !taken && may_write_in_place(errno);
-  temporary_fd = in_place ? -1 : dup(fd);
-  FILE* out = temporary_fd >= 0 ? fdopen(fd, "w") : nullptr;
-  if (out == nullptr) {
-    close(fd);
-    close_descriptor(temporary_fd);
+  temporary_fd = in_place ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (temporary_fd < 0) {
+    close_descriptor(fd);
     remove_temporary();
-    return nullptr;
+    return false;
   }
   // Any other failure to give them, a full disk or an I/O error, fails the
   // run as a failed write does, and the output keeps its bytes.
-  output_failed = !taken;
+  write_failed = !taken;
   output = found;
-  return out;
+  return opened(fd);
 }
 
-// open_output, or, where replacing_only, open_replacing_output.
-static FILE* open_examined(const std::string& outfile, std::string& target,
-                           bool replacing_only) {
+// Opens found, of kind, where it lies, as fopen's "w" would. Returns a
+// descriptor, or -1 with errno set.
+static int open_where_it_lies(const std::string& outfile,
+                              examined_output& found, output_kind kind) {
+  if (kind == kByPath) {
+    return open(outfile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                kCreatingMode);
+  }
+  // A descriptor of its own, so that closing it leaves the caller's open.
+  if (kind == kDescriptor) return fcntl(found.fd, F_DUPFD_CLOEXEC, 0);
+  if (kind == kCreateHere) {
+    return openat(found.directory, found.name.c_str(),
+                  O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kCreatingMode);
+  }
+  if (kind == kFailed) return -1;
+  int fd = found.fd;
+  found.fd = -1;
+  if (ftruncate(fd, 0) != 0) close_descriptor(fd);
+  return fd;
+}
+
+// How opening an output ends.
+enum opening { kOpened, kLater, kUnopenable };
+
+// Opens outfile: a new file for it at once; where it is written where it
+// lies, only where now is set (the input is read whole), and otherwise
+// kLater.
+static opening open_examined(const std::string& outfile, bool now) {
   // A file-size limit then fails a write, as a full disk does, instead of
   // killing the process with no word.
   signal(SIGXFSZ, SIG_IGN);
-  target.clear();
   for (int look = 0; look < kMaxLooks; ++look) {
     examined_output found;
     output_kind kind = examine(outfile, found);
@@ -132,50 +159,80 @@ static FILE* open_examined(const std::string& outfile, std::string& target,
       release(found, kind);
       continue;
     }
-    FILE* out = nullptr;
     bool in_place = false;
     if (kind == kReplace || kind == kCreate) {
-      out = open_temporary(found, kind, in_place);
-      if (out != nullptr) {
+      if (open_temporary(found, kind, in_place)) {
         target = outfile;
-        return out;
+        return kOpened;
       }
+      kind = in_place ? kInPlace : kFailed;
     }
-    if (replacing_only) {
+    if (!now) {
       release(found, kind);
-      return nullptr;
+      return kLater;
     }
-    if (kind == kByPath) out = fopen(outfile.c_str(), "w");
-    if (kind == kDescriptor) out = stream_on(dup(found.fd));
-    if (kind == kCreateHere) {
-      out = stream_on(openat(found.directory, found.name.c_str(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                             kCreatingMode));
-      // A file was made there since it was examined.
-      if (out == nullptr && errno == EEXIST) {
-        release(found, kind);
-        continue;
-      }
-    }
-    if (kind == kInPlace || in_place) {
-      out = truncated(found.fd);
-      found.fd = -1;
-    }
-    int error = errno;
+    int fd = open_where_it_lies(outfile, found, kind);
     release(found, kind);
-    errno = error;
-    return out;
+    // A file was made there since it was examined.
+    if (fd < 0 && errno == EEXIST && kind == kCreateHere) continue;
+    return opened(fd) ? kOpened : kUnopenable;
   }
   errno = EAGAIN;
-  return nullptr;
+  return kUnopenable;
 }
 
-FILE* open_replacing_output(const std::string& outfile, std::string& target) {
-  return open_examined(outfile, target, true);
+void start_output(const std::string& outfile) { open_examined(outfile, false); }
+
+bool open_output(const std::string& outfile) {
+  return out_fd >= 0 || open_examined(outfile, true) == kOpened;
 }
 
-FILE* open_output(const std::string& outfile, std::string& target) {
-  return open_examined(outfile, target, false);
+static bool written_all(int fd, const char* bytes, std::size_t size) {
+  while (size > 0) {
+    ssize_t written = write(fd, bytes, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes += written;
+    size -= written;
+  }
+  return true;
+}
+
+// How many bytes of lines go to a pipe in one write: whole lines, at most
+// PIPE_BUF bytes of them, which the pipe keeps together whatever others write
+// to it meanwhile; a line longer than that alone.
+static std::size_t pipe_piece(const char* lines, std::size_t size) {
+  if (size <= PIPE_BUF) return size;
+  for (std::size_t end = PIPE_BUF; end > 0; --end) {
+    if (lines[end - 1] == '\n') return end;
+  }
+  const void* line_end = memchr(lines + PIPE_BUF, '\n', size - PIPE_BUF);
+  return line_end != nullptr ? static_cast<const char*>(line_end) - lines + 1
+                             : size;
+}
+
+// Writes size bytes of whole lines to the output, each write ending a line,
+// so that others appending to the same file or pipe meet them only between
+// lines.
+static bool written_lines(const char* lines, std::size_t size) {
+  while (size > 0) {
+    std::size_t piece = to_pipe ? pipe_piece(lines, size) : size;
+    if (!written_all(out_fd, lines, piece)) return false;
+    lines += piece;
+    size -= piece;
+  }
+  return true;
+}
+
+void put_lines(std::unique_ptr<char[]>& block, std::size_t size) {
+  if (out_fd < 0) {
+    held.emplace_back(std::move(block), size);
+    block.reset(new char[kBlockSize]);
+    return;
+  }
+  if (write_failed || written_lines(block.get(), size)) return;
+  write_failed = true;
+  if (temporary_fd >= 0) ftruncate(temporary_fd, 0);
 }
 
 // Whether the output's name still holds the file examined, or still none.
@@ -311,15 +368,19 @@ static bool put_in_place(const std::string& outfile) {
   return false;
 }
 
-void empty_new_file() {
-  if (temporary_fd >= 0) ftruncate(temporary_fd, 0);
-  output_failed = true;
-}
-
-int close_output(FILE* out, const std::string& target) {
-  int status = fclose(out);
-  if (target.empty()) return status;
-  bool done = status == 0 && !output_failed && put_in_place(target);
+bool close_output() {
+  bool done = !write_failed;
+  for (const auto& block : held) {
+    done = done && written_lines(block.first.get(), block.second);
+  }
+  held.clear();
+  // A full disk often shows only when the file is closed.
+  done = close(out_fd) == 0 && done;
+  out_fd = -1;
+  write_failed = false;
+  if (target.empty()) return done;
+  done = done && put_in_place(target);
+  target.clear();
   discard_temporary();
-  return done ? 0 : EOF;
+  return done;
 }

@@ -45,6 +45,7 @@
 #   descriptor_paths  the program's own descriptor by other spellings of
 #                /dev/fd/3, through links, and as 1024 past the caller's
 #                3 to 1023, is not an output; the caller's appends by them all
+#   shared_pipe  four runs writing one pipe tear no line
 #   sticky       a file another user planted in a sticky directory is refused
 #                as the shell refuses it (needs root and
 #                fs.protected_regular=1; skips with 77)
@@ -792,6 +793,20 @@ descriptor_paths() {
     exec "$0" in.pdb /dev/fd/1024' "$exe" > out 2> err
   expect "/dev/fd/1024, the input's" 1 "" $?
   unchanged in.pdb before.pdb
+}
+
+# Runs writing one pipe at once, as xargs -P 4 runs them, each through its
+# standard output: a slow reader lets the pipe fill, where a write of more
+# than PIPE_BUF bytes is cut among the others'.
+shared_pipe() {
+  records 100000 in.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  printf '%s\n' in.pdb in.pdb in.pdb in.pdb |
+    xargs -P 4 -I {} "$exe" {} /dev/stdout 2> /dev/null | gzip -1 | gzip -d > all.pdb
+  awk 'NR == FNR { whole[$0]; next } !($0 in whole) { ++torn }
+       END { print FNR ":" torn + 0 }' converted.pdb all.pdb > counts
+  [ "$(< counts)" = 400000:0 ] ||
+    fail "four runs on one pipe: lines:torn $(< counts), expected 400000:0"
 }
 
 # With fs.protected_regular set, a file another user planted in a sticky

@@ -135,7 +135,6 @@ static int open_where_it_lies(const std::string& outfile,
     return openat(found.directory, found.name.c_str(),
                   O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kCreatingMode);
   }
-  if (kind == kFailed) return -1;
   int fd = found.fd;
   found.fd = -1;
   if (ftruncate(fd, 0) != 0) close_descriptor(fd);
@@ -165,8 +164,16 @@ static opening open_examined(const std::string& outfile, bool now) {
         target = outfile;
         return kOpened;
       }
-      kind = in_place ? kInPlace : kFailed;
+      if (!in_place) kind = kFailed;
     }
+    // An output that cannot be opened, or a new file that cannot be made (no
+    // inode or descriptor is left, say): the run fails before it holds any
+    // of the conversion.
+    if (kind == kFailed) {
+      release(found, kind);
+      return kUnopenable;
+    }
+    if (in_place) kind = kInPlace;
     if (!now) {
       release(found, kind);
       return kLater;
@@ -181,7 +188,9 @@ static opening open_examined(const std::string& outfile, bool now) {
   return kUnopenable;
 }
 
-void start_output(const std::string& outfile) { open_examined(outfile, false); }
+bool start_output(const std::string& outfile) {
+  return open_examined(outfile, false) != kUnopenable;
+}
 
 bool open_output(const std::string& outfile) {
   return out_fd >= 0 || open_examined(outfile, true) == kOpened;

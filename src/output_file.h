@@ -14,9 +14,11 @@ const std::size_t kBlockSize = 64 * 1024;
 // replaceable regular file gets a new, hidden file beside it, which takes the
 // lines as they come and which close_output renames into place. Any other
 // output must not be touched before the input is read whole: its lines are
-// held until open_output opens it, as are they where the new file cannot be
-// made.
-void start_output(const std::string& outfile);
+// held until open_output opens it. Returns false, with errno set, where the
+// output cannot be opened, or the new file cannot be made (no inode or
+// descriptor is left, say) and the output may not be written where it lies
+// instead: the run is to fail before it holds any of the conversion.
+bool start_output(const std::string& outfile);
 
 // Takes the first size bytes of block, whole lines, as the output's next
 // ones. Where the output is open they are written at once: a failure is

@@ -271,7 +271,7 @@ output_kind examine(const std::string& outfile, examined_output& found) {
   split_path(outfile, directory_part, found.name);
   bool plain = plain_name(found.name);
   found.directory = open_directory(AT_FDCWD, directory_part);
-  if (found.directory < 0) return kByPath;
+  if (found.directory < 0) return kFailed;
   // The file the path leads to as the kernel follows it: the file examined.
   struct stat examined;
   bool exists = fstatat(found.directory, found.name.c_str(), &examined, 0) == 0;

@@ -363,7 +363,7 @@ void convert_pdb(std::string pdb_file, std::string outfile) {
   // A new file that will replace the output takes the lines as they come;
   // any other output is opened only once the input is read whole, since an
   // input error would leave it cut short.
-  start_output(outfile);
+  if (!start_output(outfile)) die_unopenable();
   convert_lines(in.get(), pdb_file);
   in.reset();
   if (!open_output(outfile)) die_unopenable();

@@ -49,6 +49,10 @@
 #   sticky       a file another user planted in a sticky directory is refused
 #                as the shell refuses it (needs root and
 #                fs.protected_regular=1; skips with 77)
+#   no_descriptor  an output that cannot be opened, or whose new file cannot
+#                be made, for want of a descriptor fails before the conversion
+#                is held (skips with 77 where the program cannot run under a
+#                50 MB address-space limit, as a sanitizer's build cannot)
 set -u
 exe=$1 work=$2 scenario=$3
 
@@ -840,5 +844,37 @@ sticky() {
   "$exe" in.pdb shared/own.pdb 2> /dev/null || fail "own file: the run failed"
   cmp -s shared/own.pdb converted.pdb || fail "own file: not converted"
 }
+
+# Where the output cannot be opened, or its new file cannot be made, for want
+# of a descriptor, the run fails before it holds any of the conversion: under
+# a memory limit that a million records' conversion, held, would pass, it
+# says so rather than "Out of memory".
+no_descriptor() {
+  # Sanitizer builds reserve more than that before main.
+  if ! (ulimit -v 50000 && "$exe" /dev/null /dev/null 2> /dev/null); then
+    echo "the program cannot run under a 50 MB address-space limit: skipped"
+    exit 77
+  fi
+  yes 'ATOM      1  CA  GLY A   1      11.500 -22.250  -7.125' |
+    head -n 1000000 > in.pdb
+  echo earlier > existing.pdb
+  # Descriptors for the input and the output's directory, the first two
+  # free, and no more.
+  local fd free=()
+  for ((fd = 3; ${#free[@]} < 2; ++fd)); do
+    [ -L /proc/$BASHPID/fd/$fd ] || free+=($fd)
+  done
+  local name
+  for name in new.pdb existing.pdb; do
+    (ulimit -v 50000 && ulimit -n $((free[1] + 1)) && exec "$exe" in.pdb $name) \
+      > out 2> err
+    expect "no descriptor for $name" 1 "" $?
+    [ "$(< out)" = $'This file could not be opened.\nDying' ] ||
+      fail "no descriptor for $name: standard output '$(< out)'"
+  done
+  [ ! -e new.pdb ] || fail "no descriptor for new.pdb: it was created"
+  [ "$(< existing.pdb)" = earlier ] || fail "no descriptor for existing.pdb: it lost its bytes"
+}
+
 "$scenario"
 exit $failed

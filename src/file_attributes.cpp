@@ -91,6 +91,7 @@ bool take_attributes(int fd, int replaced_fd, const struct stat& replaced) {
   }
   if (!copy_attributes(replaced_fd, fd)) return false;
   // fchown and setting an ACL can clear the set-user-ID and set-group-ID
-  // bits: the mode comes last.
+  // bits, and fchown the file capabilities: the mode comes last, the
+  // capabilities with the other attributes after the owner.
   return fchmod(fd, replaced.st_mode & 07777) == 0;
 }

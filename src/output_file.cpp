@@ -25,14 +25,13 @@
 //  - a path that is not a regular file: a device, a FIFO, a terminal;
 //  - a file with more than one hard link, since every name must show the
 //    result;
-//  - a file whose owner, group or extended attributes (POSIX ACLs among them)
-//    the new file could not take on;
 //  - a file in a directory where no file may be created, but which may itself
 //    be written;
 //  - a file in a directory whose files may not be renamed or removed
 //    (append-only), where a new output is also made where it lies;
-//  - a file that may not be renamed over (a mount point), which gets the
-//    complete result copied over it.
+//  - a file that may not be renamed over (a mount point), or whose owner,
+//    group or extended attributes (POSIX ACLs among them) the new file may
+//    not take on, which gets the complete result copied over it.
 // A file the process already holds open for writing on an inherited
 // descriptor is written through that descriptor, so that an appending
 // redirection (>>) appends.
@@ -45,11 +44,13 @@
 // How often the output is looked at again when it changed while examined.
 static const int kMaxLooks = 8;
 
-// The new file that replaces a file is made owner-only, and so never open to
-// more users than the file it replaces, while it is given that file's owner,
-// attributes and mode. A new output replaces none: it is made with what the
-// shell's > gives, 0666 less the umask or the directory's default ACL, so
-// that the kernel sets either as for any new file.
+// The new file that replaces a file is made owner-only, and stays so while it
+// is written: it never lets in more users than the file it replaces. It gets
+// that file's owner, attributes and mode only once it is written whole, since
+// a write clears the set-id bits and file capabilities. A new output
+// replaces none: it is made with what the shell's > gives, 0666 less the
+// umask or the directory's default ACL, so that the kernel sets either as for
+// any new file.
 static const mode_t kReplacingMode = S_IRUSR | S_IWUSR;
 static const mode_t kCreatingMode = 0666;
 
@@ -95,28 +96,20 @@ static bool opened(int fd) {
 
 // Makes the new file for found, of kind kReplace or kCreate, which becomes
 // the output being replaced. Returns false, with found left to the caller,
-// where the new file cannot be made or may not take on the replaced file's
-// attributes; in_place then says whether found may be written in place
-// instead.
+// where it cannot be made; in_place then says whether found may be written in
+// place instead.
 static bool open_temporary(examined_output& found, output_kind kind,
                            bool& in_place) {
   int fd = create_temporary(found.directory, found.name,
                             kind == kReplace ? kReplacingMode : kCreatingMode);
-  if (fd < 0) {
-    in_place = kind == kReplace && may_write_in_place(errno);
-    return false;
-  }
-  bool taken = kind == kCreate || take_attributes(fd, found.fd, found.status);
-  in_place = !taken && may_write_in_place(errno);
-  temporary_fd = in_place ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  in_place = fd < 0 && kind == kReplace && may_write_in_place(errno);
+  if (fd < 0) return false;
+  temporary_fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
   if (temporary_fd < 0) {
     close_descriptor(fd);
     remove_temporary();
     return false;
   }
-  // Any other failure to give them, a full disk or an I/O error, fails the
-  // run as a failed write does, and the output keeps its bytes.
-  write_failed = !taken;
   output = found;
   return opened(fd);
 }
@@ -260,25 +253,16 @@ static bool same_directory(int a, int b) {
          same_file(first, second);
 }
 
-// Gives the new file the attributes of found, the file it now replaces,
-// made owner-only first: that file may be more private than the one the new
-// file took after before.
-static bool retake_attributes(const examined_output& found) {
-  return fchmod(temporary_fd, kReplacingMode) == 0 &&
-         take_attributes(temporary_fd, found.fd, found.status);
-}
-
 // Looks at outfile again once its name no longer holds the file examined.
 // The result goes only to an output that is again one to replace or create
-// in the same directory, given the attributes of the file it now replaces;
-// anything else fails the run rather than put the result where no one looked.
+// in the same directory, which becomes the output being replaced; anything
+// else fails the run rather than put the result where no one looked.
 // Returns whether the output may be looked at once more.
 static bool examine_again(const std::string& outfile) {
   examined_output found;
   output_kind kind = examine(outfile, found);
   bool taken = (kind == kReplace || kind == kCreate) &&
-               same_directory(found.directory, output.directory) &&
-               (kind == kCreate || retake_attributes(found));
+               same_directory(found.directory, output.directory);
   if (taken) {
     close_descriptor(output.fd);
     std::swap(output.fd, found.fd);
@@ -288,6 +272,15 @@ static bool examine_again(const std::string& outfile) {
   }
   release(found, kind);
   return taken || kind == kChanged;
+}
+
+// Gives the new file, written whole, the owner, attributes and mode of the
+// file it replaces. Made owner-only first: on an earlier look it may have
+// taken those of a file less private than this one.
+static bool give_attributes() {
+  return !output.exists ||
+         (fchmod(temporary_fd, kReplacingMode) == 0 &&
+          take_attributes(temporary_fd, output.fd, output.status));
 }
 
 static bool written_at(int fd, const char* bytes, std::size_t size,
@@ -341,10 +334,10 @@ static bool copied_over(off_t old_size, off_t size) {
 }
 
 // Copies the complete new file over the output, in place, for an output that
-// may not be renamed over: a mount point, or a file in a directory that
-// forbids it. Signals are held off meanwhile, so that the output holds its
-// old bytes or the whole result, never part of it; only SIGKILL can stop the
-// copy.
+// may not be renamed over (a mount point, or a file in a directory that
+// forbids it) or whose owner or attributes the new file may not take.
+// Signals are held off meanwhile, so that the output holds its old bytes or
+// the whole result, never part of it; only SIGKILL can stop the copy.
 static bool copy_over() {
   struct stat old, result;
   if (output.fd < 0 || fstat(output.fd, &old) != 0 ||
@@ -368,6 +361,7 @@ static bool put_in_place(const std::string& outfile) {
       if (!examine_again(outfile)) return false;
       continue;
     }
+    if (!give_attributes()) return may_write_in_place(errno) && copy_over();
     int error = rename_temporary(output.name, output.exists);
     if (error == 0) return true;
     if (error == EEXIST) continue;

@@ -49,6 +49,8 @@
 #   sticky       a file another user planted in a sticky directory is refused
 #                as the shell refuses it (needs root and
 #                fs.protected_regular=1; skips with 77)
+#   set_id       a replaced file keeps its set-id bits and capabilities
+#                (needs root; skips with 77)
 #   no_descriptor  an output that cannot be opened, or whose new file cannot
 #                be made, for want of a descriptor fails before the conversion
 #                is held (skips with 77 where the program cannot run under a
@@ -843,6 +845,36 @@ sticky() {
   echo earlier > shared/own.pdb
   "$exe" in.pdb shared/own.pdb 2> /dev/null || fail "own file: the run failed"
   cmp -s shared/own.pdb converted.pdb || fail "own file: not converted"
+}
+
+# A file's set-id bits and capabilities are kept when it is replaced: they
+# are given after the last write, which would clear them.
+set_id() {
+  local as
+  as_nobody
+  records 3 in.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  # chown clears the set-id bits: they come after it.
+  mkdir own && cp in.pdb own/tool.pdb && chown -R 65534:65534 own &&
+    chmod 6755 own/tool.pdb || exit 2
+  "${as[@]}" "$exe" in.pdb own/tool.pdb 2> /dev/null ||
+    fail "set-id file: the run failed"
+  cmp -s own/tool.pdb converted.pdb || fail "set-id file: not converted"
+  [ "$(stat -c %a own/tool.pdb)" = 6755 ] ||
+    fail "set-id file replaced by its owner: mode $(stat -c %a own/tool.pdb), expected 6755"
+
+  # cap_net_raw+ep, as setcap writes it.
+  local capability=0sAQAAAgAgAAAAAAAAAAAAAAAAAAA=
+  cp in.pdb capable.pdb
+  if ! setfattr -n security.capability -v $capability capable.pdb 2> /dev/null; then
+    echo "cannot give a file capabilities here (setfattr): those not tried"
+    return
+  fi
+  "$exe" in.pdb capable.pdb 2> /dev/null || fail "capable file: the run failed"
+  cmp -s capable.pdb converted.pdb || fail "capable file: not converted"
+  getfattr -e base64 -n security.capability capable.pdb 2> /dev/null |
+    grep -qx "security.capability=$capability" ||
+    fail "capable file: its capabilities were lost"
 }
 
 # Where the output cannot be opened, or its new file cannot be made, for want

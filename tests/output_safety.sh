@@ -51,6 +51,8 @@
 #                fs.protected_regular=1; skips with 77)
 #   set_id       a replaced file keeps its set-id bits and capabilities
 #                (needs root; skips with 77)
+#   user_namespace  an outside user's file, in a user namespace, is written in
+#                place (needs root and unshare -U -r; skips with 77)
 #   no_descriptor  an output that cannot be opened, or whose new file cannot
 #                be made, for want of a descriptor fails before the conversion
 #                is held (skips with 77 where the program cannot run under a
@@ -875,6 +877,25 @@ set_id() {
   getfattr -e base64 -n security.capability capable.pdb 2> /dev/null |
     grep -qx "security.capability=$capability" ||
     fail "capable file: its capabilities were lost"
+}
+
+# In a user namespace (a rootless container), a file of an outside user may
+# be written, but a new file cannot be given its owner: it is written in
+# place.
+user_namespace() {
+  if [ "$(id -u)" != 0 ] || ! unshare -U -r true 2> /dev/null; then
+    echo "needs root and user namespaces (unshare -U -r): skipped"
+    exit 77
+  fi
+  records 3 in.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  echo earlier > out.pdb && chown 1234:1234 out.pdb && chmod 666 out.pdb
+  unshare -U -r "$exe" in.pdb out.pdb 2> err
+  expect "an outside user's file" 0 "Writing data to out.pdb" $?
+  cmp -s out.pdb converted.pdb || fail "an outside user's file: not converted"
+  [ "$(stat -c %u:%a out.pdb)" = 1234:666 ] ||
+    fail "an outside user's file: now $(stat -c %u:%a out.pdb), expected 1234:666"
+  unchanged in.pdb in.pdb
 }
 
 # Where the output cannot be opened, or its new file cannot be made, for want

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -333,14 +334,25 @@ static bool copied_over(off_t old_size, off_t size) {
   return copied_range(0, first) && ftruncate(output.fd, size) == 0;
 }
 
+// Waits for an exclusive lock on fd, as flock(1) takes one, so that two runs
+// copying over one output copy one after the other. A file system that
+// cannot lock goes without.
+static bool locked(int fd) {
+  for (;;) {
+    if (flock(fd, LOCK_EX) == 0) return true;
+    if (errno != EINTR) return errno == ENOLCK || errno == EOPNOTSUPP;
+  }
+}
+
 // Copies the complete new file over the output, in place, for an output that
 // may not be renamed over (a mount point, or a file in a directory that
-// forbids it) or whose owner or attributes the new file may not take.
-// Signals are held off meanwhile, so that the output holds its old bytes or
-// the whole result, never part of it; only SIGKILL can stop the copy.
+// forbids it) or whose owner or attributes the new file may not take. Locked
+// meanwhile, so that runs copying over the same output take turns; signals
+// are held off, so that the output holds its old bytes or the whole result,
+// never part of it: only SIGKILL can stop the copy.
 static bool copy_over() {
   struct stat old, result;
-  if (output.fd < 0 || fstat(output.fd, &old) != 0 ||
+  if (output.fd < 0 || !locked(output.fd) || fstat(output.fd, &old) != 0 ||
       fstat(temporary_fd, &result) != 0) {
     return false;
   }
@@ -348,6 +360,7 @@ static bool copy_over() {
   bool copied = copied_over(old.st_size, result.st_size);
   restore_signals(previous);
   if (!copied) return false;
+  // Closing it lets the next run's copy begin.
   int fd = output.fd;
   output.fd = -1;
   return close(fd) == 0;

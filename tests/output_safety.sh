@@ -49,6 +49,8 @@
 #   sticky       a file another user planted in a sticky directory is refused
 #                as the shell refuses it (needs root and
 #                fs.protected_regular=1; skips with 77)
+#   mounted_turns  two runs copying over one mounted output, the first
+#                stopped part way, copy in turn (needs mount; skips with 77)
 #   set_id       a replaced file keeps its set-id bits and capabilities
 #                (needs root; skips with 77)
 #   user_namespace  an outside user's file, in a user namespace, is written in
@@ -847,6 +849,53 @@ sticky() {
   echo earlier > shared/own.pdb
   "$exe" in.pdb shared/own.pdb 2> /dev/null || fail "own file: the run failed"
   cmp -s shared/own.pdb converted.pdb || fail "own file: not converted"
+}
+
+# Two runs copying over one mounted output, the first stopped part way:
+# the second waits for it, and the output holds one whole result.
+mounted_turns() {
+  records 200000 large.pdb
+  records 2000 small.pdb
+  "$exe" large.pdb large.out 2> /dev/null &&
+    "$exe" small.pdb small.out 2> /dev/null || exit 2
+  local unshare
+  mount_namespace
+  "${unshare[@]}" bash -c '
+    exe=$0
+    echo mounted > source.pdb
+    : > target.pdb
+    mount --bind source.pdb target.pdb 2> mount.err || exit 77
+    # Stopped as soon as its copy has begun to change the mounted file.
+    for ((tries = 0; tries < 5; ++tries)); do
+      "$exe" large.pdb target.pdb 2> /dev/null &
+      first=$!
+      while kill -0 $first 2> /dev/null && read -r line < source.pdb &&
+        [ "$line" = mounted ]; do :; done
+      kill -s STOP $first 2> /dev/null && break
+      wait $first
+      echo mounted > source.pdb
+    done
+    "$exe" small.pdb target.pdb 2> /dev/null &
+    second=$!
+    # Until the second has ended, or waits for the first one'\''s lock.
+    for ((tries = 0; tries < 500; ++tries)); do
+      kill -0 $second 2> /dev/null || break
+      grep -q -- "-> FLOCK .* $second " /proc/locks && break
+      sleep 0.01
+    done
+    kill -s CONT $first
+    wait $first
+    echo $? > status.first
+    wait $second
+    echo $? > status.second
+    cp source.pdb after
+    find . -name ".*.pdb_convert-*" > left' "$exe"
+  mounted "bind-mount a file" $?
+  [ "$(< status.first)" = 0 ] && [ "$(< status.second)" = 0 ] ||
+    fail "runs in turn: status $(< status.first) and $(< status.second), expected 0"
+  cmp -s after small.out ||
+    fail "runs in turn: the output is not the second run's whole result"
+  [ ! -s left ] || fail "temporary file left behind: $(< left)"
 }
 
 # A file's set-id bits and capabilities are kept when it is replaced: they

@@ -1,11 +1,13 @@
 #include "temporary_file.h"
 
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -22,7 +24,7 @@ static const std::size_t kMaxNameInTemporary =
 static const int kMaxCreateTries = 100;
 
 // The signals whose default action ends the process, besides the real-time
-// ones; SIGKILL cannot be caught.
+// ones and the two the C library keeps for itself; SIGKILL cannot be caught.
 static const int kEndingSignals[] = {
     SIGHUP,    SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
     SIGFPE,    SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,
@@ -45,25 +47,38 @@ static void unlink_temporary() {
   temporary_name[0] = '\0';
 }
 
-// Installed with SA_RESETHAND: the raised signal then ends the process as it
-// would have without the handler, so callers see the status they expect.
+// Installed with SA_RESETHAND: the signal sent again ends the process, once
+// the handler returns, as it would have without the handler, so callers see
+// the status they expect. Sent with kill, since the C library's raise refuses
+// the signals it keeps for itself.
 static void remove_temporary_and_reraise(int signal_number) {
   unlink_temporary();
-  raise(signal_number);
+  kill(getpid(), signal_number);
+}
+
+// The kernel's signal sets: 64 bits on Linux, fewer than the C library's.
+static const std::size_t kKernelSignalSetSize = (NSIG - 1) / 8;
+
+// sigprocmask, through the kernel's call: the C library's leaves out the
+// signals it keeps for itself (32 and 33 with glibc on Linux), which end the
+// process all the same.
+static void set_signal_mask(int how, const sigset_t* set, sigset_t* previous) {
+  syscall(SYS_rt_sigprocmask, how, set, previous, kKernelSignalSetSize);
 }
 
 // Signals are held off while the new file's name and its existence may
 // disagree, so that the handler never removes a file that is not ours.
 sigset_t block_signals() {
   sigset_t all, previous;
-  sigfillset(&all);
-  sigprocmask(SIG_BLOCK, &all, &previous);
+  memset(&all, 0xff, sizeof all);
+  sigemptyset(&previous);
+  set_signal_mask(SIG_BLOCK, &all, &previous);
   return previous;
 }
 
 void restore_signals(const sigset_t& previous) {
   int error = errno;
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  set_signal_mask(SIG_SETMASK, &previous, nullptr);
   errno = error;
 }
 
@@ -78,6 +93,47 @@ static void install_over_default(int signal_number,
        previous.sa_handler != SIG_DFL)) {
     sigaction(signal_number, &previous, nullptr);
   }
+}
+
+#if defined(__linux__) && (defined(__x86_64__) || defined(__aarch64__))
+// A signal's action as the kernel's rt_sigaction takes it on these machines.
+struct kernel_action {
+  void (*handler)(int);
+  unsigned long flags;
+  void (*restorer)();
+  uint64_t mask;
+};
+#endif
+
+// Installs action over the default action of the signals the C library keeps
+// for itself (32 and 33 with glibc on Linux), through the kernel's call, which
+// the library refuses them. The kernel's form of the action, with the
+// library's return from a handler that the kernel needs, is read back from a
+// signal the library installed it on; all signals are held off in the
+// handler.
+static void install_over_reserved(const struct sigaction& action) {
+#if defined(__linux__) && (defined(__x86_64__) || defined(__aarch64__))
+  static const int kFirstReserved = 32;
+  struct sigaction previous;
+  if (sigaction(SIGUSR1, &action, &previous) != 0) return;
+  kernel_action own, old;
+  bool read = syscall(SYS_rt_sigaction, SIGUSR1, nullptr, &own,
+                      kKernelSignalSetSize) == 0;
+  sigaction(SIGUSR1, &previous, nullptr);
+  if (!read) return;
+  own.mask = ~uint64_t(0);
+  for (int signal_number = kFirstReserved; signal_number < SIGRTMIN;
+       ++signal_number) {
+    if (syscall(SYS_rt_sigaction, signal_number, nullptr, &old,
+                kKernelSignalSetSize) == 0 &&
+        old.handler == SIG_DFL) {
+      syscall(SYS_rt_sigaction, signal_number, &own, nullptr,
+              kKernelSignalSetSize);
+    }
+  }
+#else
+  (void)action;
+#endif
 }
 
 static bool install_cleanup() {
@@ -97,6 +153,7 @@ static bool install_cleanup() {
        ++signal_number) {
     install_over_default(signal_number, action);
   }
+  install_over_reserved(action);
   restore_signals(previous);
   return true;
 }

@@ -25,8 +25,8 @@ int rename_temporary(const std::string& name, bool replace);
 // Removes the new file, if it is still there.
 void remove_temporary();
 
-// Holds off every signal that can be held off; restore_signals puts back the
-// mask this returns.
+// Holds off every signal that can be held off, those the C library keeps for
+// itself among them; restore_signals puts back the mask this returns.
 sigset_t block_signals();
 void restore_signals(const sigset_t& previous);
 

@@ -51,6 +51,8 @@
 #                fs.protected_regular=1; skips with 77)
 #   mounted_turns  two runs copying over one mounted output, the first
 #                stopped part way, copy in turn (needs mount; skips with 77)
+#   reserved_signals  signals 32 and 33 remove the new file, and wait for the
+#                copy over a mounted output to end (needs mount; skips with 77)
 #   set_id       a replaced file keeps its set-id bits and capabilities
 #                (needs root; skips with 77)
 #   user_namespace  an outside user's file, in a user namespace, is written in
@@ -896,6 +898,58 @@ mounted_turns() {
   cmp -s after small.out ||
     fail "runs in turn: the output is not the second run's whole result"
   [ ! -s left ] || fail "temporary file left behind: $(< left)"
+}
+
+# Signals 32 and 33, which the C library keeps for itself, end the process
+# too: the new file goes with it, and the copy over a mounted output is
+# whole or not begun.
+reserved_signals() {
+  records 2000 in.pdb
+  records 200000 large.pdb
+  cp in.pdb before.pdb
+  "$exe" large.pdb large.out 2> /dev/null || exit 2
+  local number status
+  for number in 32 33; do
+    start_held
+    kill -n $number "$pid"
+    wait "$pid" 2> /dev/null
+    status=$?
+    exec 3>&-
+    [ "$status" = $((128 + number)) ] ||
+      fail "signal $number: status $status, expected $((128 + number))"
+    unchanged in.pdb before.pdb
+  done
+
+  local unshare
+  mount_namespace
+  "${unshare[@]}" bash -c '
+    exe=$0
+    echo mounted > source.pdb
+    : > target.pdb
+    mount --bind source.pdb target.pdb 2> mount.err || exit 77
+    for number in 32 33; do
+      for ((tries = 0; tries < 5; ++tries)); do
+        "$exe" large.pdb target.pdb 2> /dev/null &
+        pid=$!
+        while kill -0 $pid 2> /dev/null && read -r first < source.pdb &&
+          [ "$first" = mounted ]; do :; done
+        kill -n $number $pid 2> /dev/null && break
+        wait $pid
+        echo mounted > source.pdb
+      done
+      wait $pid
+      echo $? > status.$number
+      cp source.pdb after.$number
+      echo mounted > source.pdb
+    done 2> /dev/null' "$exe"
+  mounted "bind-mount a file" $?
+  for number in 32 33; do
+    [ "$(< status.$number)" = $((128 + number)) ] ||
+      fail "signal $number during the copy: status $(< status.$number)"
+    [ "$(< after.$number)" = mounted ] || cmp -s after.$number large.out ||
+      fail "signal $number during the copy: the output holds part of the result"
+  done
+  unchanged in.pdb before.pdb
 }
 
 # A file's set-id bits and capabilities are kept when it is replaced: they

@@ -47,6 +47,10 @@ static void unlink_temporary() {
   temporary_name[0] = '\0';
 }
 
+// The stack the handler runs on: a stack overflow leaves none of the
+// process's own for it.
+static const std::size_t kSignalStackSize = 64 * 1024;
+
 // Installed with SA_RESETHAND: the signal sent again ends the process, once
 // the handler returns, as it would have without the handler, so callers see
 // the status they expect. Sent with kill, since the C library's raise refuses
@@ -136,12 +140,29 @@ static void install_over_reserved(const struct sigaction& action) {
 #endif
 }
 
+// Gives the handler a stack of its own, where none is set yet (a sanitizer
+// sets its own).
+static void use_signal_stack() {
+  static char stack[kSignalStackSize];
+  stack_t current;
+  if (sigaltstack(nullptr, &current) != 0 ||
+      (current.ss_flags & SS_DISABLE) == 0) {
+    return;
+  }
+  stack_t own;
+  memset(&own, 0, sizeof own);
+  own.ss_sp = stack;
+  own.ss_size = sizeof stack;
+  sigaltstack(&own, nullptr);
+}
+
 static bool install_cleanup() {
   atexit(unlink_temporary);
+  use_signal_stack();
   struct sigaction action;
   memset(&action, 0, sizeof action);
   action.sa_handler = remove_temporary_and_reraise;
-  action.sa_flags = SA_RESETHAND;
+  action.sa_flags = SA_RESETHAND | SA_ONSTACK;
   sigfillset(&action.sa_mask);
   // Held off, so that no signal meets the handler before the caller's
   // action is put back.

@@ -7,8 +7,8 @@
 #include <string>
 
 // The life of the new file that replaces an output: made beside it, renamed
-// over it, or removed, by a run's end or by any signal that ends the process.
-// One such file at a time.
+// over it, or removed, by a run's end or by any signal that ends the process,
+// a crash on an exhausted stack among them. One such file at a time.
 
 // Creates the new file, hidden and named after output_name, in directory,
 // with mode (less the umask, or as the directory's default ACL says), and

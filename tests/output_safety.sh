@@ -53,6 +53,8 @@
 #                stopped part way, copy in turn (needs mount; skips with 77)
 #   reserved_signals  signals 32 and 33 remove the new file, and wait for the
 #                copy over a mounted output to end (needs mount; skips with 77)
+#   small_stack  a crash on an exhausted stack removes the new file (skips
+#                with 77 where no limit from 8 to 32 KiB makes it crash)
 #   set_id       a replaced file keeps its set-id bits and capabilities
 #                (needs root; skips with 77)
 #   user_namespace  an outside user's file, in a user namespace, is written in
@@ -950,6 +952,31 @@ reserved_signals() {
       fail "signal $number during the copy: the output holds part of the result"
   done
   unchanged in.pdb before.pdb
+}
+
+# Under a stack limit too small for it, the program crashes at its progress
+# line, with its new file made: a handler on a stack of its own removes it.
+small_stack() {
+  records 3 in.pdb
+  cp in.pdb before.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  local limit round status crashed=0
+  for round in 1 2; do
+    for ((limit = 8; limit <= 32; limit += 2)); do
+      cp before.pdb in.pdb
+      { (ulimit -s $limit && exec "$exe" in.pdb in.pdb 2> /dev/null); } 2> /dev/null
+      status=$?
+      case $status in
+        0) cmp -s in.pdb converted.pdb || fail "stack of $limit KiB: not converted" ;;
+        139) crashed=$((crashed + 1)); unchanged in.pdb before.pdb ;;
+        *) fail "stack of $limit KiB: status $status" ;;
+      esac
+    done
+  done
+  if [ $crashed = 0 ]; then
+    echo "no stack limit from 8 to 32 KiB made the program overflow: skipped"
+    exit 77
+  fi
 }
 
 # A file's set-id bits and capabilities are kept when it is replaced: they

@@ -1,15 +1,19 @@
 #include "output_file.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -344,6 +348,29 @@ static bool locked(int fd) {
   }
 }
 
+// Whether fd's file system has room for size bytes more, where it writes
+// every block anew elsewhere (copy-on-write: btrfs, ZFS, bcachefs): there,
+// the space reserved for a file does not cover writing over its blocks, and
+// the whole result needs new room. Only a check, made before the copy:
+// another process may take that room meanwhile. Linux's fstatfs tells such
+// file systems by their magic number.
+static bool room_to_rewrite(int fd, off_t size) {
+  static const uint32_t kCopyOnWrite[] = {BTRFS_SUPER_MAGIC, 0x2fc12fc1,
+                                          0xca451a4e};
+  struct statfs file_system;
+  if (fstatfs(fd, &file_system) != 0) return false;
+  if (std::find(std::begin(kCopyOnWrite), std::end(kCopyOnWrite),
+                static_cast<uint32_t>(file_system.f_type)) ==
+          std::end(kCopyOnWrite) ||
+      static_cast<unsigned long long>(file_system.f_bavail) *
+              file_system.f_bsize >=
+          static_cast<unsigned long long>(size)) {
+    return true;
+  }
+  errno = ENOSPC;
+  return false;
+}
+
 // Copies the complete new file over the output, in place, for an output that
 // may not be renamed over (a mount point, or a file in a directory that
 // forbids it) or whose owner or attributes the new file may not take. Locked
@@ -353,7 +380,8 @@ static bool locked(int fd) {
 static bool copy_over() {
   struct stat old, result;
   if (output.fd < 0 || !locked(output.fd) || fstat(output.fd, &old) != 0 ||
-      fstat(temporary_fd, &result) != 0) {
+      fstat(temporary_fd, &result) != 0 ||
+      !room_to_rewrite(output.fd, result.st_size)) {
     return false;
   }
   sigset_t previous = block_signals();

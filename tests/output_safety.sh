@@ -63,6 +63,9 @@
 #                be made, for want of a descriptor fails before the conversion
 #                is held (skips with 77 where the program cannot run under a
 #                50 MB address-space limit, as a sanitizer's build cannot)
+#   copy_on_write  on btrfs, a copy over a mounted output too large for the
+#                free room fails before it begins (needs mkfs.btrfs, from
+#                btrfs-progs, and a loop mount; skips with 77)
 set -u
 exe=$1 work=$2 scenario=$3
 
@@ -1026,6 +1029,53 @@ user_namespace() {
   [ "$(stat -c %u:%a out.pdb)" = 1234:666 ] ||
     fail "an outside user's file: now $(stat -c %u:%a out.pdb), expected 1234:666"
   unchanged in.pdb in.pdb
+}
+
+# On btrfs, which writes every changed block anew, the room reserved for a
+# copy over a mounted output does not cover it: one too large for the free
+# room fails before the output is touched.
+copy_on_write() {
+  if ! command -v mkfs.btrfs > /dev/null; then
+    echo "no mkfs.btrfs (apt-get install btrfs-progs): skipped"
+    exit 77
+  fi
+  records 20000 in.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  # The old output larger than the result: no room needs reserving past its
+  # end, and each block written over it needs new room.
+  head -c 1200000 in.pdb > old.pdb
+  local room
+  # Room left for half the result, and for twice it, each on a new file
+  # system: btrfs shows room freed only some time after.
+  for room in 500000 2200000; do
+    truncate -s 256M btrfs.$room && mkfs.btrfs -q -m single -d single \
+      btrfs.$room > /dev/null 2>&1 || { fail "mkfs.btrfs failed"; return; }
+  done
+  mkdir disk
+  local unshare
+  mount_namespace
+  "${unshare[@]}" bash -c '
+    exe=$0
+    for room in 500000 2200000; do
+      mount -o loop btrfs.$room disk 2> mount.err || exit 77
+      cp old.pdb disk/source.pdb
+      : > target.pdb
+      mount --bind disk/source.pdb target.pdb 2> mount.err || exit 77
+      sync
+      fallocate -l $(($(stat -f -c "%a * %S" disk) - room)) disk/filler &&
+        sync || exit 1
+      "$exe" in.pdb target.pdb 2> err.$room
+      echo $? > status.$room
+      cp disk/source.pdb after.$room
+      umount target.pdb && umount disk || exit 1
+    done' "$exe"
+  mounted "mount a btrfs image" $?
+  mv err.500000 err
+  expect "no room to write the result anew" 1 \
+    $'Writing data to target.pdb\nCould not write target.pdb' "$(< status.500000)"
+  cmp -s after.500000 old.pdb || fail "no room to write the result anew: the output lost its bytes"
+  [ "$(< status.2200000)" = 0 ] && cmp -s after.2200000 converted.pdb ||
+    fail "room to write the result anew: the output is not the conversion"
 }
 
 # Where the output cannot be opened, or its new file cannot be made, for want

@@ -148,9 +148,9 @@ static bool leads_back(int directory, int fd) {
 // reached it: /dev/fd, /proc/self/fd, /proc/<pid>/task/<tid>/fd, a link to
 // one of them. Known by what it shows, not by its name: Linux's proc file
 // system shows each descriptor open on directory as an entry leading to it.
-// Another process's table could show one such entry, were that process to
-// hold its own table open by the same number; a second descriptor tells them
-// apart.
+// Another process's table shows such entries where that process holds its
+// own table open by the same numbers; only this process's shows a new
+// descriptor come and go.
 static bool is_own_descriptor_table(int directory) {
   struct statfs file_system;
   if (fstatfs(directory, &file_system) != 0 ||
@@ -158,12 +158,12 @@ static bool is_own_descriptor_table(int directory) {
       !leads_back(directory, directory)) {
     return false;
   }
-  int second = fcntl(directory, F_DUPFD_CLOEXEC, 0);
+  int probe = fcntl(directory, F_DUPFD_CLOEXEC, 0);
   // With no descriptor left to open, the first must do.
-  if (second < 0) return true;
-  bool shown = leads_back(directory, second);
-  close(second);
-  return shown;
+  if (probe < 0) return true;
+  bool shown = leads_back(directory, probe);
+  close(probe);
+  return shown && !leads_back(directory, probe);
 }
 
 // The descriptor that an entry of a table of descriptors is named after; -1

@@ -798,6 +798,20 @@ descriptor_paths() {
   { echo earlier; for name in "${names[@]}"; do cat a.out; done; } |
     cmp -s - all.pdb || fail "3>> all.pdb does not hold a conversion for each spelling"
 
+  # Another process's table, though it holds itself open by every low number
+  # as the program's does, is not the program's: its descriptor 1 there is
+  # the file that one is open on.
+  echo other > other.pdb
+  bash -c 'for ((fd = 3; fd < 40; ++fd)); do eval "exec $fd< /proc/$$/fd"; done
+    exec sleep 60' > other.pdb &
+  local other=$!
+  until [ -L /proc/$other/fd/39 ]; do sleep 0.01; done
+  "$exe" before.pdb /proc/$other/fd/1 > out 2> /dev/null ||
+    fail "another process's descriptor: the run failed"
+  kill $other
+  [ ! -s out ] && cmp -s other.pdb a.out ||
+    fail "another process's descriptor: not the file it is open on converted"
+
   # With the caller's 3 to 1023 open, the input takes 1024: the program's
   # own, however high.
   cp before.pdb in.pdb

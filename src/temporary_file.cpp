@@ -113,8 +113,7 @@ struct kernel_action {
 // for itself (32 and 33 with glibc on Linux), through the kernel's call, which
 // the library refuses them. The kernel's form of the action, with the
 // library's return from a handler that the kernel needs, is read back from a
-// signal the library installed it on; all signals are held off in the
-// handler.
+// signal the library installed it on.
 static void install_over_reserved(const struct sigaction& action) {
 #if defined(__linux__) && (defined(__x86_64__) || defined(__aarch64__))
   static const int kFirstReserved = 32;
@@ -125,7 +124,6 @@ static void install_over_reserved(const struct sigaction& action) {
                       kKernelSignalSetSize) == 0;
   sigaction(SIGUSR1, &previous, nullptr);
   if (!read) return;
-  own.mask = ~uint64_t(0);
   for (int signal_number = kFirstReserved; signal_number < SIGRTMIN;
        ++signal_number) {
     if (syscall(SYS_rt_sigaction, signal_number, nullptr, &old,

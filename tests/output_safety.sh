@@ -775,14 +775,25 @@ changed() {
 
 # as_nobody: sets as to the command that runs another as nobody, and moves to
 # a new directory that nobody may reach, with the program copied there. Skips
-# the scenario where that cannot be done: it needs root.
+# the scenario where that cannot be done, saying how to run it.
 as_nobody() {
   as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-  if [ "$(id -u)" != 0 ] || ! "${as[@]}" true 2> /dev/null; then
-    echo "cannot run as nobody here (needs root and setpriv): skipped"
+  if [ "$(id -u)" != 0 ]; then
+    echo "needs root, to act as another user: skipped; to run it, run the" \
+         "tests as root"
+    exit 77
+  fi
+  if ! "${as[@]}" true 2> /dev/null; then
+    echo "cannot run as nobody: skipped; to run it, install setpriv" \
+         "(apt-get install -y util-linux)"
     exit 77
   fi
   cd "$(mktemp -d)" && chmod 755 . && trap 'rm -rf "$PWD"' EXIT || exit 2
+  if ! "${as[@]}" test -x . 2> /dev/null; then
+    echo "nobody cannot reach $PWD: skipped; to run it, set TMPDIR to a" \
+         "directory that every user may enter, such as /tmp"
+    exit 77
+  fi
   cp "$exe" . && exe=$PWD/${exe##*/}
 }
 
@@ -839,7 +850,8 @@ descriptor_paths() {
   # own, however high.
   cp before.pdb in.pdb
   if ! (ulimit -n 1100) 2> /dev/null; then
-    echo "cannot open descriptors past 1023 here: 1024 not tried"
+    echo "cannot open descriptors past 1023 here: 1024 not tried; to try" \
+         "it, raise the hard limit on open files (ulimit -Hn) past 1100"
     return
   fi
   bash -c 'ulimit -n 1100 &&
@@ -875,8 +887,8 @@ sticky() {
     echo planted > shared/linked.pdb && ln shared/linked.pdb shared/other.pdb &&
     chmod 666 shared/result.pdb shared/linked.pdb' || exit 2
   if (: > shared/result.pdb) 2> /dev/null; then
-    echo "the shell's > writes a planted file: needs fs.protected_regular=1" \
-      "(sysctl -w fs.protected_regular=1, Debian's default): skipped"
+    echo "the shell's > writes a planted file here: skipped; to run it, set" \
+         "Debian's default, as root: sysctl -w fs.protected_regular=1"
     exit 77
   fi
   local name
@@ -1014,7 +1026,9 @@ small_stack() {
     done
   done
   if [ $crashed = 0 ]; then
-    echo "no stack limit from 8 to 32 KiB made the program overflow: skipped"
+    echo "no stack limit from 8 to 32 KiB made the program overflow:" \
+         "skipped; to run it, use the test workflow's build" \
+         "(cmake --workflow --preset test)"
     exit 77
   fi
 }
@@ -1039,7 +1053,8 @@ set_id() {
   local capability=0sAQAAAgAgAAAAAAAAAAAAAAAAAAA=
   cp in.pdb capable.pdb
   if ! setfattr -n security.capability -v $capability capable.pdb 2> /dev/null; then
-    echo "cannot give a file capabilities here (setfattr): those not tried"
+    echo "cannot give a file capabilities here: those not tried; to try" \
+         "them, apt-get install -y attr, on ext4, xfs, btrfs or tmpfs"
     return
   fi
   "$exe" in.pdb capable.pdb 2> /dev/null || fail "capable file: the run failed"
@@ -1054,7 +1069,9 @@ set_id() {
 # place.
 user_namespace() {
   if [ "$(id -u)" != 0 ] || ! unshare -U -r true 2> /dev/null; then
-    echo "needs root and user namespaces (unshare -U -r): skipped"
+    echo "needs root, and user namespaces (unshare -U -r): skipped; to run" \
+         "it, run the tests as root where user namespaces are allowed" \
+         "(sysctl user.max_user_namespaces above 0)"
     exit 77
   fi
   records 3 in.pdb
@@ -1072,8 +1089,13 @@ user_namespace() {
 # copy over a mounted output does not cover it: one too large for the free
 # room fails before the output is touched.
 copy_on_write() {
+  if [ "$(id -u)" != 0 ]; then
+    echo "needs root, to mount a btrfs image: skipped; to run it, run the" \
+         "tests as root"
+    exit 77
+  fi
   if ! command -v mkfs.btrfs > /dev/null; then
-    echo "no mkfs.btrfs (apt-get install btrfs-progs): skipped"
+    echo "no mkfs.btrfs: skipped; to run it, apt-get install -y btrfs-progs"
     exit 77
   fi
   records 20000 in.pdb
@@ -1106,7 +1128,8 @@ copy_on_write() {
       cp disk/source.pdb after.$room
       umount target.pdb && umount disk || exit 1
     done' "$exe"
-  mounted "mount a btrfs image" $?
+  mounted "mount a btrfs image" $? \
+    "to run it, run the tests as root, with loop devices (modprobe loop)"
   mv err.500000 err
   expect "no room to write the result anew" 1 \
     $'Writing data to target.pdb\nCould not write target.pdb' "$(< status.500000)"
@@ -1122,7 +1145,8 @@ copy_on_write() {
 no_descriptor() {
   # Sanitizer builds reserve more than that before main.
   if ! (ulimit -v 50000 && "$exe" /dev/null /dev/null 2> /dev/null); then
-    echo "the program cannot run under a 50 MB address-space limit: skipped"
+    echo "this build cannot run under a memory limit: skipped; to run it," \
+         "use the test workflow's build (cmake --workflow --preset test)"
     exit 77
   fi
   yes 'ATOM      1  CA  GLY A   1      11.500 -22.250  -7.125' |

@@ -75,6 +75,12 @@ expect() {
   [ "$(< err)" = "$3" ] || fail "$1: stderr '$(< err)', expected '$3'"
 }
 
+# What a skipped mount test needs, said in its skip line.
+kMountHint="to run it, run the tests as root, or as a user where \
+unprivileged user namespaces are allowed (sysctl \
+kernel.unprivileged_userns_clone=1); in a chroot, first bind the build \
+directory onto itself, as root from the clone: mount --bind build build"
+
 # mount_namespace: sets unshare to the command that runs another in a mount
 # namespace of its own, whose mounts go when it ends; outside root, a user
 # namespace lends the right to mount. Skips the scenario where there is none.
@@ -89,7 +95,7 @@ mount_namespace() {
   unshare+=(--propagation unchanged sh -c
             'mount --make-private "$(findmnt -no TARGET -T .)" && exec "$@"' sh)
   if ! "${unshare[@]}" true 2> /dev/null; then
-    echo "cannot make a mount namespace here ($why): skipped"
+    echo "cannot make a mount namespace here ($why): skipped; $kMountHint"
     exit 77
   fi
 }
@@ -104,13 +110,15 @@ tracer() {
   "${trace[@]}" -o /dev/null true 2> /dev/null
 }
 
-# mounted <what> <status>: goes on where the commands run in the mount
-# namespace ended with status 0; skips where they ended with 77 for want of
-# a mount, saying why (the file mount.err holds mount's message).
+# mounted <what> <status> [<hint>]: goes on where the commands run in the
+# mount namespace ended with status 0; skips where they ended with 77 for
+# want of a mount, saying why (the file mount.err holds mount's message) and
+# how to run it instead.
 mounted() {
   case $2 in
     0) ;;
-    77) echo "cannot $1 here ($(< mount.err)): skipped"; exit 77 ;;
+    77) echo "cannot $1 here ($(< mount.err)): skipped; ${3:-$kMountHint}"
+        exit 77 ;;
     *) fail "the run in the mount namespace failed"; exit 1 ;;
   esac
 }
@@ -184,7 +192,8 @@ full_attributes() {
     echo $? > status
     cp small/out.pdb out.after &&
       find small -mindepth 1 -name ".*" > left' "$exe"
-  mounted "mount a tmpfs that holds user attributes" $?
+  mounted "mount a tmpfs that holds user attributes" $? \
+    "to run it, use Linux 6.6 or later, whose tmpfs holds user attributes"
   expect "no room for attributes" 1 \
     $'Writing data to small/out.pdb\nCould not write small/out.pdb' "$(< status)"
   [ "$(< out.after)" = earlier ] || fail "no room for attributes: out.pdb lost its bytes"
@@ -343,9 +352,18 @@ permissions() {
   local as=()
   if [ "$(id -u)" = 0 ]; then
     as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-    "${as[@]}" true 2> /dev/null || { echo "cannot run as nobody: skipped"; exit 77; }
+    if ! "${as[@]}" true 2> /dev/null; then
+      echo "cannot run as nobody: skipped; to run it, install setpriv" \
+           "(apt-get install -y util-linux)"
+      exit 77
+    fi
     # Where nobody may reach the program and the files.
     cd "$(mktemp -d)" && chmod 755 . && trap 'rm -rf "$PWD"' EXIT || exit 2
+    if ! "${as[@]}" test -x . 2> /dev/null; then
+      echo "nobody cannot reach $PWD: skipped; to run it, set TMPDIR to a" \
+           "directory that every user may enter, such as /tmp"
+      exit 77
+    fi
     cp "$exe" . && exe=$PWD/${exe##*/}
   fi
   records 3 in.pdb
@@ -392,7 +410,9 @@ append_only() {
   mkdir kept
   cp in.pdb kept/existing.pdb
   if ! chattr +a kept 2> /dev/null; then
-    echo "cannot make a directory append-only here (chattr +a): skipped"
+    echo "cannot make a directory append-only here (chattr +a): skipped;" \
+         "to run it, run the tests as root, in a build directory on ext4," \
+         "xfs or btrfs (not tmpfs or overlayfs)"
     exit 77
   fi
   trap 'chattr -a kept' EXIT
@@ -475,7 +495,7 @@ unopened() {
 
 attributes() {
   if ! command -v setfacl > /dev/null || ! command -v setfattr > /dev/null; then
-    echo "no setfacl or setfattr: skipped"
+    echo "no setfacl or setfattr: skipped; to run it, apt-get install -y acl attr"
     exit 77
   fi
   records 3 in.pdb
@@ -486,7 +506,8 @@ attributes() {
   chmod 640 out.pdb
   if ! setfacl -m u:nobody:rw out.pdb 2> /dev/null ||
      ! setfattr -n user.origin -v lab out.pdb 2> /dev/null; then
-    echo "no ACLs or user attributes on this file system: skipped"
+    echo "no ACLs or user attributes on this file system: skipped; to run" \
+         "it, build in a directory on ext4, xfs, btrfs or tmpfs"
     exit 77
   fi
   getfacl -c out.pdb > acl.before 2> /dev/null
@@ -514,7 +535,9 @@ attributes() {
 private() {
   local trace
   if ! tracer; then
-    echo "no strace, or it may not trace here: skipped"
+    echo "no strace, or it may not trace here: skipped; to run it," \
+         "apt-get install -y strace, and in a container allow ptrace" \
+         "(the SYS_PTRACE capability)"
     exit 77
   fi
   records 2000 in.pdb

@@ -6,12 +6,7 @@
 #include <string>
 #include <vector>
 
-// Writes text to a fresh file in the test's temporary directory.
-static std::string file_with(const std::string& name, const std::string& text) {
-  std::string path = testing::TempDir() + name;
-  std::ofstream(path, std::ios::binary) << text;
-  return path;
-}
+#include "scratch.h"
 
 TEST(ReadProteinTest, CutsFieldsByColumn) {
   std::vector<atom> atoms;
@@ -68,7 +63,7 @@ TEST(ReadProteinTest, AlternateLocationJoinsName) {
 
 TEST(ReadProteinDeathTest, MissingFile) {
   std::vector<atom> atoms;
-  EXPECT_EXIT(read_protein(testing::TempDir() + "no/such.pdb", atoms),
+  EXPECT_EXIT(read_protein(scratch_path("no/such.pdb"), atoms),
               testing::ExitedWithCode(1), "^No file\n$");
 }
 
@@ -87,9 +82,9 @@ TEST(ReadProteinDeathTest, ShortRecordNamesFileAndLine) {
 
 TEST(ReadProteinDeathTest, DirectoryIsUnreadable) {
   std::vector<atom> atoms;
-  EXPECT_EXIT(read_protein(testing::TempDir(), atoms),
+  EXPECT_EXIT(read_protein(scratch_path(""), atoms),
               testing::ExitedWithCode(1),
-              "^Could not read " + testing::TempDir() + "\n$");
+              "^Could not read " + scratch_path("") + "\n$");
 }
 
 // Many records, so the first write that fails comes before the close.
@@ -103,7 +98,7 @@ TEST(WritePdbDeathTest, FullDeviceFailsAfterProgressLine) {
 // command-line cases check its bytes.
 TEST(WritePdbDeathTest, UnopenableOutput) {
   std::vector<atom> atoms;
-  EXPECT_EXIT(write_pdb(testing::TempDir() + "no/such/out.pdb", atoms),
+  EXPECT_EXIT(write_pdb(scratch_path("no/such/out.pdb"), atoms),
               testing::ExitedWithCode(1), "^$");
 }
 
@@ -139,8 +134,8 @@ TEST(ConvertPdbTest, WritesWhatTheTemplatesPrint) {
   std::string input = file_with("every_field.pdb", text);
   std::vector<atom> atoms;
   read_protein(input, atoms);
-  write_pdb(testing::TempDir() + "templates.pdb", atoms);
-  convert_pdb(input, testing::TempDir() + "converted.pdb");
-  EXPECT_TRUE(contents(testing::TempDir() + "converted.pdb") ==
-              contents(testing::TempDir() + "templates.pdb"));
+  write_pdb(scratch_path("templates.pdb"), atoms);
+  convert_pdb(input, scratch_path("converted.pdb"));
+  EXPECT_TRUE(contents(scratch_path("converted.pdb")) ==
+              contents(scratch_path("templates.pdb")));
 }

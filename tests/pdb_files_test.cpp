@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -105,6 +106,29 @@ TEST(WritePdbDeathTest, UnopenableOutput) {
 static std::string contents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Lines are handed to the output in blocks of 64 KiB: one that fills a block
+// to its last byte, and one longer than a block, as only fields longer than a
+// record's make, are written whole among the others.
+TEST(WritePdbTest, LinesAtTheEndsOfBlocksAreWhole) {
+  const std::array<double, 3> coords = {1.5, -2.25, 3.125};
+  std::vector<atom> atoms;
+  std::string expected;
+  auto add = [&](const std::string& name) {
+    atoms.emplace_back(1, name, 7, coords, "GLY", "A", kAtomRecord);
+    std::string padded =
+        name + std::string(3 - std::min<size_t>(name.size(), 3), ' ');
+    expected +=
+        "ATOM      1  " + padded + " GLY A   7       1.500  -2.250   3.125\n";
+  };
+  // 1190 lines of 55 bytes, then one of 86: 65536 in all.
+  for (int i = 0; i < 1190; ++i) add("CA");
+  add(std::string(34, 'X'));
+  add(std::string(70000, 'Y'));
+  add("N");
+  write_pdb(scratch_path("block_ends.pdb"), atoms);
+  EXPECT_TRUE(contents(scratch_path("block_ends.pdb")) == expected);
 }
 
 // convert_pdb writes a record's line from its text by the program's own code,

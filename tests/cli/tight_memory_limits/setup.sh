@@ -3,7 +3,7 @@
 # status 1, or is refused by the loader (status 127): it never aborts, as it
 # did when throwing std::bad_alloc itself needed memory that was not there.
 # Sanitizer and valgrind builds cannot run under such limits: skip there.
-(ulimit -v 50000 && "$exe" /dev/null /dev/null 2> /dev/null) || exit 77
+(ulimit -v 50000 && runs_limited) || exit 77
 {
   echo '#!/bin/bash'
   echo "program='$exe'"

@@ -522,8 +522,7 @@ fi
 print_memory
 if part pdb; then
   print_instructions "$data/callgrind.pdb" "$(records "$data/callgrind.pdb")" \
-    "coordinate record" "per rec" read_line put_integer put_converted_coordinate \
-    trimmed
+    "coordinate record" "per rec" read_line trimmed
 fi
 if part mmcif; then
   for form in "" .line .cr; do

@@ -115,8 +115,9 @@ void store_value(const cif_scanner& s, cif_value& v, const cif_token& t);
 // quoted values on their line) and the block holds them, storing each in
 // loop.value_of[column]. Stops after the value that ends a row, and returns
 // true, or before anything else (a tag, a keyword, a comment, a text field,
-// a value longer than kMaxValue, a column past kMappedColumns), returning
-// false; next_token then reads on.
+// a value longer than kMaxValue, bytes with a control character other than
+// a blank), returning false; next_token then reads on. A loop of more than
+// kMappedColumns columns is all next_token's.
 bool read_loop_values(cif_scanner& s, cif_loop& loop);
 
 // The classes of 64 bytes, a bit a byte: bit i for bytes[i].

@@ -49,8 +49,8 @@ static const char kLongValue[] =
 
 // Names that only a HETATM row may carry.
 static const char* const kLongNames[] = {
-    "C10A1", "data_", "loop_", "SAVE_A",   "global_",
-    "Stop_", "O5'XY", "_a.b",  kLongValue,
+    "C10A1", "data_", "loop_", "SAVE_A", "global_", "Stop_",
+    "O5'XY", "_a.b",  "N\nX",  "C\tA",   "A\x1b",   kLongValue,
 };
 static const char* const kResidues[] = {
     "ALA", "GLY", "SER", "CYS", "MET", "TRP", "HIS", "LYS", "GLU", "UNK",
@@ -70,7 +70,15 @@ static const char* const kLongChains[] = {"AA", "AAA", "BBBB", "C-2"};
 static const char* const kSequenceNumbers[] = {
     "-999", "-5", "0", "1", "2", "3", "10", "99", "100", "999", "1000", "9999",
 };
-static const char* const kLongSequenceNumbers[] = {"10000", "-1000", "123456"};
+// Of these, the zero-padded ones fit: they are longer than the bytes the
+// reader keeps, not than the columns.
+static const char* const kLongSequenceNumbers[] = {
+    "10000",
+    "-1000",
+    "123456",
+    "000000000000000000000000000000000000000000000000000000000000000000005",
+    "-00000000000000000000000000000000000000000000000000000000000000000012",
+};
 static const char* const kAltIds[] = {"A", "B", "1", "2", "'", "a"};
 static const char* const kSymbols[] = {
     "C", "N", "O", "H", "S", "P", "D", "CA", "FE", "MN", "ZN", "Se", "Cl", "HG",
@@ -110,6 +118,8 @@ static string draw_coordinate(choices& c) {
   static const char* const kWholes[] = {"0", "1", "5", "12", "123", "999"};
   static const char* const kWideWholes[] = {"1234", "9999", "12345"};
   string text = pick(c, 3) == 0 ? "-" : "";
+  // Now and then more leading zeros than the reader keeps of a value.
+  if (one_in(c, 32)) text += string(70, '0');
   text += one_in(c, 8) ? one_of(c, kWideWholes) : one_of(c, kWholes);
   // Now and then more digits than the reader keeps of a value.
   unsigned decimals = pick(c, 8) + (one_in(c, 32) ? 70 : 0);
@@ -123,6 +133,12 @@ static string printed_coordinate(const string& text) {
   char printed[400];
   snprintf(printed, sizeof printed, "%8.3f", strtod(text.c_str(), nullptr));
   return printed;
+}
+
+// The archive writes no -0.000: 0.000.
+static string archive_coordinate(const string& text) {
+  string printed = printed_coordinate(text);
+  return printed == "  -0.000" ? "   0.000" : printed;
 }
 
 // ---------------------------------------------------------------------------
@@ -291,7 +307,7 @@ static site_row draw_row(choices& c, const site_row& previous) {
 using entity = std::pair<string, string>;
 
 // Whether a row is in a polymer: it has a label_seq_id, or its entity is a
-// polymer one that _entity gave before the rows.
+// polymer one that _entity gives, before the rows or after them.
 static bool in_polymer(const site_row& row, const std::vector<entity>& known) {
   bool polymer = row.label_seq.has_value();
   for (const entity& e : known) {
@@ -312,14 +328,19 @@ static bool fits_number(const value& v) {
   return n >= -999 && n <= 9999;
 }
 
-// A coordinate longer than the 64 bytes the reader keeps of a value is
-// refused too: what it prints cannot be known from them.
-static bool fits_coordinate(const value& v) {
-  return v->size() <= 64 && printed_coordinate(*v).size() == 8;
+static bool has_control(const string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+  });
 }
 
+static bool fits_coordinate(const value& v) {
+  return printed_coordinate(*v).size() == 8 && !has_control(*v);
+}
+
+// A control character, a line feed say, does not fit a PDB field.
 static bool fits_text(const value& v, std::size_t width) {
-  return !v || v->size() <= width;
+  return !v || (v->size() <= width && !has_control(*v));
 }
 
 static bool fits_columns(const site_row& row) {
@@ -441,9 +462,9 @@ static string pdb_record(const site_row& row, bool atom, int serial) {
            row.alt ? (*row.alt)[0] : ' ',
            text_of(used(row.auth_comp, row.label_comp)).c_str(), chain.c_str(),
            atol(text_of(used(row.auth_seq, row.label_seq)).c_str()),
-           printed_coordinate(*row.x).c_str(),
-           printed_coordinate(*row.y).c_str(),
-           printed_coordinate(*row.z).c_str());
+           archive_coordinate(*row.x).c_str(),
+           archive_coordinate(*row.y).c_str(),
+           archive_coordinate(*row.z).c_str());
   return line;
 }
 
@@ -695,27 +716,44 @@ static void put_loop(cif_text& w, const table& t) {
   end_line(w);
 }
 
-// One row as items: a tag and its value, on one line or two.
-static void put_items(cif_text& w, const table& t) {
-  for (std::size_t i = 0; i < t.tags.size(); ++i) {
-    put(w, t.tags[i]);
-    if (pick(w.c, 4) == 3) {
-      end_line(w);
-    } else {
-      put(w, one_of(w.c, {" ", "   ", "\t"}));
-    }
-    put_value(w, t.rows[0][i]);
+// An item: a tag and its value, on one line or two.
+static void put_item(cif_text& w, const string& tag, const value& v) {
+  put(w, tag);
+  if (pick(w.c, 4) == 3) {
     end_line(w);
+  } else {
+    put(w, one_of(w.c, {" ", "   ", "\t"}));
   }
+  put_value(w, v);
+  end_line(w);
 }
 
-static void put_category(cif_text& w, const table& t) {
+// The texts that make a data block, each written where the order of the
+// block puts it.
+using sections = std::vector<string>;
+
+// A category's text: a loop, or a row given item by item, each item a
+// section of its own, so that the items of categories interleave.
+static void add_category(cif_text& w, const table& t, sections& out) {
+  std::size_t start = w.text.size();
   if (t.rows.size() == 1 && pick(w.c, 3) == 2) {
-    put_items(w, t);
+    for (std::size_t i = 0; i < t.tags.size(); ++i) {
+      put_item(w, t.tags[i], t.rows[0][i]);
+      out.push_back(w.text.substr(start));
+      w.text.resize(start);
+    }
   } else {
     put_loop(w, t);
   }
   if (pick(w.c, 2) == 1) put_lines(w, "#");
+  if (w.text.size() > start) out.push_back(w.text.substr(start));
+  w.text.resize(start);
+}
+
+static void put_category(cif_text& w, const table& t) {
+  sections parts;
+  add_category(w, t, parts);
+  for (const string& part : parts) w.text += part;
 }
 
 // The columns in an order the choices make.
@@ -818,27 +856,52 @@ static void put_second_block(cif_text& w, std::vector<site_row> rows,
   put_category(w, atom_site_table(w.c, rows, kept));
 }
 
+// A save frame, whose rows are not data: the rows again, the first of
+// which would be refused were it read.
+static void add_save_frame(cif_text& w, std::vector<site_row> rows,
+                           const std::vector<bool>& kept, sections& out) {
+  std::size_t start = w.text.size();
+  put_lines(w, in_some_case(w.c, "save_") + "frame");
+  rows[0].group = string("ATOM");
+  rows[0].label_atom = rows[0].auth_atom = string("TOOLONG");
+  put_category(w, atom_site_table(w.c, rows, kept));
+  put_lines(w, in_some_case(w.c, "save_"));
+  out.push_back(w.text.substr(start));
+  w.text.resize(start);
+}
+
+static void add_lines(cif_text& w, const char* lines, sections& out) {
+  std::size_t start = w.text.size();
+  put_lines(w, lines);
+  out.push_back(w.text.substr(start));
+  w.text.resize(start);
+}
+
 mmcif_case draw_mmcif_case(choices& c) {
   mmcif_case out;
   cif_text w{c, string(), static_cast<int>(pick(c, 3))};
   std::vector<bool> kept = draw_kept_columns(c);
   std::vector<entity> entities = draw_entities(c);
-  unsigned entities_at = pick(c, 3);  // 0: none, 1: before the rows, 2: after
+  if (pick(c, 3) == 0) entities.clear();
   std::vector<site_row> rows = draw_rows(c, kept);
-  write_records(c, rows, entities_at == 1 ? entities : std::vector<entity>(),
-                out);
+  write_records(c, rows, entities, out);
 
   put_opening(w);
   put_lines(w, in_some_case(c, "data_") + one_of(c, {"1ABC", "x", "model"}));
-  while (one_in(c, 3)) put_lines(w, one_of(c, kCategoriesBefore));
-  if (entities_at == 1 && !entities.empty()) {
-    put_category(w, entity_table(c, entities));
+  // The block's categories, in the archive's order or, as CIF allows, in
+  // any: _entity after the rows it decides, items of categories among one
+  // another.
+  sections parts;
+  while (one_in(c, 3)) add_lines(w, one_of(c, kCategoriesBefore), parts);
+  if (!entities.empty()) add_category(w, entity_table(c, entities), parts);
+  add_category(w, atom_site_table(c, rows, kept), parts);
+  if (one_in(c, 4)) add_save_frame(w, rows, kept, parts);
+  while (one_in(c, 3)) add_lines(w, one_of(c, kCategoriesAfter), parts);
+  if (one_in(c, 2)) {
+    for (std::size_t i : shuffled(c, parts.size())) w.text += parts[i];
+  } else {
+    for (const string& part : parts) w.text += part;
   }
-  put_category(w, atom_site_table(c, rows, kept));
-  if (entities_at == 2 && !entities.empty()) {
-    put_category(w, entity_table(c, entities));
-  }
-  while (one_in(c, 3)) put_lines(w, one_of(c, kCategoriesAfter));
   if (one_in(c, 4)) put_second_block(w, rows, kept);
   // The last line need not end.
   if (pick(c, 4) == 3) {
@@ -848,5 +911,10 @@ mmcif_case draw_mmcif_case(choices& c) {
     }
   }
   out.mmcif = w.text;
+  // Where the reads of the text end: anywhere first, then every few bytes,
+  // or as many as are buffered.
+  out.first_read = (pick(c, 256) * 256 + pick(c, 256)) % (w.text.size() + 1);
+  static const std::size_t kEachRead[] = {0, 1, 2, 3, 7, 64, 65, 1000};
+  out.each_read = kEachRead[pick(c, std::size(kEachRead))];
   return out;
 }

@@ -1,6 +1,7 @@
 #ifndef PDB_CONVERT_FUZZ_MMCIF_CASE_H_
 #define PDB_CONVERT_FUZZ_MMCIF_CASE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,6 +24,10 @@ struct mmcif_case {
   // whose values do not fit the PDB columns has a stand-in, of which only the
   // record type and the serial are the archive's.
   std::vector<bool> exact;
+  // The most bytes each read of the mmCIF text gives, the first time and
+  // after (0: as many as are buffered).
+  std::size_t first_read = 0;
+  std::size_t each_read = 0;
 };
 
 mmcif_case draw_mmcif_case(choices& c);

@@ -5,12 +5,15 @@
 // write_pdb's templates print.
 //  - A first byte below 0xF0 is the first of a PDB text.
 //  - From 0xF0, the bytes after it draw a small structure that is written
-//    both as an mmCIF file, in syntax variants the bytes choose, and as the
-//    PDB records the archive writes for its _atom_site rows
-//    (mmcif_case.h): the two must read as the same atoms and convert to the
-//    same bytes.
+//    both as an mmCIF file, in syntax variants and an order of categories
+//    the bytes choose, and as the PDB records the archive writes for its
+//    _atom_site rows (mmcif_case.h): the two must read as the same atoms and
+//    convert to the same bytes, with the mmCIF text's reads ending where the
+//    bytes say.
 //  - From 0xFC, the bytes after it are the text of an mmCIF file after its
-//    data_ line.
+//    data_ line, which must convert alike whatever falls where a read ends.
+// Every input's bytes, 64 at a time, are also classified by the mmCIF
+// scanner's vector instructions and by its plain loop, which must agree.
 // The first byte also chooses whether the file holds the text as it is,
 // gzipped, or gzipped in two members.
 //
@@ -46,6 +49,8 @@
 #include <vector>
 
 #include "atom.h"
+#include "cif_scanner.h"
+#include "input_file.h"
 #include "mmcif_case.h"
 #include "pdb_files.h"
 
@@ -254,7 +259,9 @@ static void check_mmcif_case(const uint8_t* data, size_t size, int format) {
   std::vector<atom> want;
   std::string want_out = converted(kRecords, want);
   std::vector<atom> got;
+  limit_text_reads(drawn.first_read, drawn.each_read);
   std::string got_out = converted(kInput, got);
+  limit_text_reads(0, 0);
   check_same_atoms(got, want, drawn.exact);
   check(got_out == want_out,
         "the mmCIF file converts as the PDB records of its rows");
@@ -357,7 +364,30 @@ static void check_raw_mmcif(const uint8_t* data, size_t size, int format,
   write_file(kInput, file_holding(text, format));
   if (!reads_in_child(h)) return;
   std::vector<atom> atoms;
-  check_lines(converted(kInput, atoms), atom_records(atoms));
+  std::string out = converted(kInput, atoms);
+  check_lines(out, atom_records(atoms));
+  // Read again, its reads ending at a byte the text chooses, then every few.
+  std::size_t sum = 0;
+  for (char c : text) sum += static_cast<unsigned char>(c);
+  limit_text_reads(sum % (text.size() + 1), sum % 3 == 0 ? 0 : 1 + sum % 67);
+  std::vector<atom> again;
+  std::string out_again = converted(kInput, again);
+  limit_text_reads(0, 0);
+  check(out_again == out, "raw mmCIF converts alike wherever its reads end");
+}
+
+// The classes of the input's bytes, 64 at a time from each of its first
+// 64 offsets and then every 61st, by the vector instructions and by the
+// plain loop.
+static void check_classes(const uint8_t* data, size_t size) {
+  const char* bytes = reinterpret_cast<const char*>(data);
+  for (size_t i = 0; i + 64 <= size; i += i < 64 ? 1 : 61) {
+    cif_masks fast = classified(bytes + i);
+    cif_masks plain = classified_plainly(bytes + i);
+    check(fast.blanks == plain.blanks && fast.feeds == plain.feeds &&
+              fast.controls == plain.controls,
+          "the scanner's vector classes are its plain loop's");
+  }
 }
 
 // The first byte from which the bytes are drawn into an mmCIF case, and the
@@ -372,6 +402,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)kCleanup;
   (void)kChildEnd;
 
+  check_classes(data, size);
   if (size == 0 || data[0] < kMmcifCase) {
     check_pdb_text(data, size);
   } else if (data[0] < kRawMmcif) {

@@ -102,5 +102,7 @@ numbers_corpus=build/fuzz/numbers_corpus
 mkdir -p "$numbers_corpus"
 printf '\010  -7.125\010  11.500\005 1234\004 -12\003-0.' \
   > "$numbers_corpus/seed_fields"
+# A number of any length: 1. and 1,600 zeros, then digits and an exponent.
+printf '\377 1.\376\144\06012345e-7' > "$numbers_corpus/seed_long_number"
 build/fuzz/fuzz/numbers_fuzz -artifact_prefix=build/fuzz/numbers- \
   "${numbers_options[@]}" "$numbers_corpus"

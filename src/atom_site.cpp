@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "numbers.h"
 #include "string_functions.h"
@@ -23,13 +24,17 @@ static const char* const kStandardResidues[] = {
 // Copies from into to, which keeps bytes of its own.
 static void keep(cif_value& to, const cif_value& from) {
   to.text = from.text;
+  to.length = from.length;
   to.absent = from.absent;
   copy_to_own(to);
 }
 
 // Values are a few bytes long: shorter compared here than by a call.
 static bool same(const cif_value& a, const cif_value& b) {
-  if (a.absent != b.absent || a.text.size() != b.text.size()) return false;
+  if (a.absent != b.absent || a.length != b.length ||
+      a.text.size() != b.text.size()) {
+    return false;
+  }
   for (std::size_t i = 0; i < a.text.size(); ++i) {
     if (a.text[i] != b.text[i]) return false;
   }
@@ -49,33 +54,36 @@ static bool is_standard_residue(std::string_view residue) {
   return false;
 }
 
-// Whether the row is written: an ATOM record, not a HETATM one.
-static bool is_atom_record(const cif_value* row, bool in_polymer) {
+static site_group group_of(const cif_value* row) {
   std::string_view group = row[kGroup].text;
-  if (group == "ATOM") return true;
-  if (group == "HETATM") return false;
-  return in_polymer &&
-         is_standard_residue(either(row, kAuthComp, kLabelComp).text);
+  if (group == "ATOM") return kAtomGroup;
+  if (group == "HETATM") return kHetatmGroup;
+  return is_standard_residue(either(row, kAuthComp, kLabelComp).text)
+             ? kGroupByPolymer
+             : kHetatmGroup;
 }
 
-// The serial number the archive gives the row: from 1 in each model, one a
-// row, and one more after each polymer chain for its TER record.
-static long number_row(atom_site_records& records, const cif_value* row,
-                       bool in_polymer) {
+// Where the row's model and chain differ from the row before's, for the
+// serial number: from 1 in each model, one a row, and one more after each
+// polymer chain for its TER record.
+static void compare_with_row_before(atom_site_records& records,
+                                    const cif_value* row, site_record& out) {
   const cif_value& model = row[kModel];
   const cif_value& chain = either(row, kLabelAsym, kAuthAsym);
-  if (!records.numbered || !same(model, records.previous_model)) {
-    records.serial = 0;
-  } else if (records.previous_in_polymer &&
-             (!in_polymer || !same(chain, records.previous_chain))) {
-    ++records.serial;
-  }
+  bool same_model = same(model, records.previous_model);
+  out.new_model = !records.numbered || !same_model;
+  out.new_chain = !same(chain, records.previous_chain);
   records.numbered = true;
-  if (!same(model, records.previous_model)) {
-    keep(records.previous_model, model);
-  }
-  if (!same(chain, records.previous_chain)) {
-    keep(records.previous_chain, chain);
+  if (!same_model) keep(records.previous_model, model);
+  if (out.new_chain) keep(records.previous_chain, chain);
+}
+
+static long number_row(atom_site_records& records, const site_record& row,
+                       bool in_polymer) {
+  if (row.new_model) {
+    records.serial = 0;
+  } else if (records.previous_in_polymer && (!in_polymer || row.new_chain)) {
+    ++records.serial;
   }
   records.previous_in_polymer = in_polymer;
   return ++records.serial;
@@ -84,31 +92,29 @@ static long number_row(atom_site_records& records, const cif_value* row,
 [[noreturn]] static void refuse(const atom_site_records& records, long line,
                                 const char* what, std::string_view text,
                                 bool cut) {
-  fprintf(stderr, "%s:%ld: %s \"%.*s%s\" does not fit the PDB format\n",
-          records.file.c_str(), line, what, static_cast<int>(text.size()),
-          text.data(), cut ? "..." : "");
+  fprintf(stderr, "%s:%ld: %s \"%s%s\" does not fit the PDB format\n",
+          records.file.c_str(), line, what, escaped(text).c_str(),
+          cut ? "..." : "");
   exit(1);
 }
 
-static void refuse_value(const atom_site_records& records, const cif_value& v,
-                         const char* what) {
-  refuse(records, v.line, what, v.text, v.length > v.text.size());
+// Notes v as the row's misfit, should the row be written, where it is the
+// first value that does not fit.
+static void note_misfit(site_misfit& misfit, const cif_value& v,
+                        const char* what) {
+  if (misfit.what != nullptr) return;
+  misfit.what = what;
+  misfit.line = v.line;
+  misfit.size = v.text.size();
+  memcpy(misfit.text, v.text.data(), misfit.size);
+  misfit.cut = v.length > v.text.size();
 }
 
-// Refuses a number that was kept cut: what it prints cannot be known.
-[[noreturn]] static void refuse_long_number(const atom_site_records& records,
-                                            const cif_value& v,
-                                            const char* what) {
-  fprintf(stderr, "%s:%ld: %s \"%.*s...\" is longer than %zu characters\n",
-          records.file.c_str(), v.line, what, static_cast<int>(v.text.size()),
-          v.text.data(), kMaxValue);
-  exit(1);
-}
-
-// Refuses a value of a written row that is longer than its columns.
-static void check_width(const atom_site_records& records, const cif_value& v,
-                        std::size_t width, const char* what) {
-  if (v.length > width) refuse_value(records, v, what);
+// A value is one PDB field: one that is longer than its columns, or holds a
+// control character (a line feed would end the record), does not fit.
+static void check_fit(site_misfit& misfit, const cif_value& v,
+                      std::size_t width, const char* what) {
+  if (v.length > width || v.control) note_misfit(misfit, v, what);
 }
 
 // Copies what of v its width columns hold, right-aligned. The width is a
@@ -129,73 +135,94 @@ static bool two_letter_element(const cif_value& element) {
 // The name in columns 13-16, from 13 where it has four characters or its
 // element two letters (CA calcium, FE), else from 14; the alternate
 // location in 17, where it joins the name as it does in a PDB file.
-static void put_name(const atom_site_records& records, const cif_value* row,
-                     bool written, char* out) {
+static void put_name(const cif_value* row, site_misfit& misfit, char* out) {
   const cif_value& name = either(row, kAuthAtom, kLabelAtom);
   const cif_value& alternate = row[kAltId];
-  if (written) {
-    check_width(records, name, 4, "atom name");
-    check_width(records, alternate, 1, "alternate location");
-  }
+  check_fit(misfit, name, 4, "atom name");
+  check_fit(misfit, alternate, 1, "alternate location");
   bool from_13 = name.length >= 4 || two_letter_element(row[kTypeSymbol]);
   memset(out, ' ', 5);  // cols 12-16
   put_text(out + 1 + !from_13, name.text.substr(0, 4 - !from_13));
   out[5] = alternate.text.empty() ? ' ' : alternate.text[0];
 }
 
+// The text that decides a number's value: where it is longer than the bytes
+// kept, the number reader's.
+static std::string_view real_value(const cif_value& v) {
+  if (v.length <= kMaxValue || v.number == nullptr) return v.text;
+  return real_text(*v.number);
+}
+
 // The residue number in columns 23-26. A number of up to four characters is
 // copied, as the conversion reads it; a longer one must be a number there.
-static void put_residue_number(const atom_site_records& records,
-                               const cif_value* row, bool written, char* out) {
+static void put_residue_number(const cif_value* row, site_misfit& misfit,
+                               char* out) {
   const cif_value& number = either(row, kAuthSeq, kLabelSeq);
+  if (number.control) note_misfit(misfit, number, "residue number");
   if (number.length <= 4) return put_right<4>(out, number);
-  bool cut = number.length > number.text.size();
-  if (written && cut) refuse_long_number(records, number, "residue number");
-  long long n = strtoll(std::string(number.text).c_str(), nullptr, 10);
-  bool fits = !cut && n >= -999 && n <= 9999;
-  if (written && !fits) refuse_value(records, number, "residue number");
+  std::string_view text = number.text;
+  if (number.length > kMaxValue && number.number != nullptr) {
+    text = integer_text(*number.number);
+  }
+  long long n = strtoll(std::string(text).c_str(), nullptr, 10);
+  bool fits = n >= -999 && n <= 9999;
+  if (!fits) note_misfit(misfit, number, "residue number");
   put_integer(out, fits ? static_cast<int>(n) : 0, 4);
 }
 
-// x, y and z in columns 31-54, printed as the conversion prints them.
-static void put_coordinates(const atom_site_records& records,
-                            const cif_value* row, bool written, char* out) {
+// x, y and z in columns 31-54, printed as the conversion prints them. The
+// archive writes no coordinate as -0.000: 0.000 where the mmCIF file has a
+// value that rounds to it (4p5j).
+static void put_coordinates(const cif_value* row, site_misfit& misfit,
+                            char* out) {
   for (int i = 0; i < 3; ++i, out += 8) {
     const cif_value& coordinate = row[kCartnX + i];
-    if (written && coordinate.length > coordinate.text.size()) {
-      refuse_long_number(records, coordinate, "coordinate");
-    }
-    char* printed_end =
-        put_coordinate(out, coordinate.text.data(), coordinate.text.size());
-    if (written && printed_end - out > 8) {
-      refuse_value(records, coordinate, "coordinate");
+    std::string_view text = real_value(coordinate);
+    char* printed_end = put_coordinate(out, text.data(), text.size());
+    if (printed_end - out > 8 || coordinate.control) {
+      note_misfit(misfit, coordinate, "coordinate");
+    } else if (memcmp(out, "  -0.000", 8) == 0) {
+      out[2] = ' ';
     }
   }
 }
 
 // HETATM rows, never written, are never refused: their records keep what
 // their columns hold.
-void make_atom_site_record(atom_site_records& records, const cif_value* row,
-                           bool polymer_entity, long line, char* record) {
-  bool in_polymer = !row[kLabelSeq].absent || polymer_entity;
-  bool written = is_atom_record(row, in_polymer);
-  long serial = number_row(records, row, in_polymer);
+void start_atom_site_record(atom_site_records& records, const cif_value* row,
+                            site_record& out) {
+  out.group = group_of(row);
+  compare_with_row_before(records, row, out);
+  out.misfit.what = nullptr;
+  const cif_value& residue = either(row, kAuthComp, kLabelComp);
+  const cif_value& chain = either(row, kAuthAsym, kLabelAsym);
+  check_fit(out.misfit, residue, 3, "residue name");
+  check_fit(out.misfit, chain, 1, "chain ID");
+  // Offsets in the record, less the kRecordStart bytes before text.
+  put_name(row, out.misfit, out.text + 11 - kRecordStart);
+  put_right<3>(out.text + 17 - kRecordStart, residue);
+  out.text[20 - kRecordStart] = ' ';
+  out.text[21 - kRecordStart] = chain.text.empty() ? ' ' : chain.text[0];
+  put_residue_number(row, out.misfit, out.text + 22 - kRecordStart);
+  memset(out.text + 26 - kRecordStart, ' ', 4);
+  put_coordinates(row, out.misfit, out.text + 30 - kRecordStart);
+}
+
+void finish_atom_site_record(atom_site_records& records,
+                             const site_record& row_record, bool in_polymer,
+                             long line, char* record) {
+  bool written = row_record.group == kAtomGroup ||
+                 (row_record.group == kGroupByPolymer && in_polymer);
+  long serial = number_row(records, row_record, in_polymer);
   if (written && serial > 99999) {
     refuse(records, line, "serial number", std::to_string(serial), false);
   }
-  const cif_value& residue = either(row, kAuthComp, kLabelComp);
-  const cif_value& chain = either(row, kAuthAsym, kLabelAsym);
-  if (written) {
-    check_width(records, residue, 3, "residue name");
-    check_width(records, chain, 1, "chain ID");
+  const site_misfit& misfit = row_record.misfit;
+  if (written && misfit.what != nullptr) {
+    refuse(records, misfit.line, misfit.what,
+           std::string_view(misfit.text, misfit.size), misfit.cut);
   }
   memcpy(record, written ? "ATOM  " : "HETATM", 6);
   put_integer(record + 6, static_cast<int>(serial % 100000), 5);
-  put_name(records, row, written, record + 11);
-  put_right<3>(record + 17, residue);
-  record[20] = ' ';
-  record[21] = chain.text.empty() ? ' ' : chain.text[0];
-  put_residue_number(records, row, written, record + 22);
-  memset(record + 26, ' ', 4);
-  put_coordinates(records, row, written, record + 30);
+  memcpy(record + kRecordStart, row_record.text, kRecordLength - kRecordStart);
 }

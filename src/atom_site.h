@@ -2,17 +2,13 @@
 #define PDB_CONVERT_ATOM_SITE_H_
 
 #include <cstddef>
-#include <cstring>
 #include <string>
-#include <string_view>
+
+#include "cif_scanner.h"
+#include "numbers.h"
 
 // The record that the PDB archive writes in an entry's PDB file for each row
 // of the entry's mmCIF _atom_site category.
-
-// The most bytes of an mmCIF value kept. The values a record takes are a few
-// bytes long; a longer one is kept cut, enough to show it in a message and
-// to tell that it does not fit.
-constexpr std::size_t kMaxValue = 64;
 
 // The _atom_site items a record is made from.
 enum atom_site_item {
@@ -35,22 +31,6 @@ enum atom_site_item {
   kAtomSiteItems,
 };
 
-// A value of an mmCIF item: its first kMaxValue bytes where they lie in the
-// text read, or in bytes of its own (own), once that text is to be replaced.
-struct cif_value {
-  std::string_view text;
-  std::size_t length = 0;  // bytes the value has
-  bool absent = true;      // not given, or . or ?
-  long line = 0;
-  char own[kMaxValue];
-};
-
-// Moves v's text into its own bytes, before the text it lies in is replaced.
-inline void copy_to_own(cif_value& v) {
-  if (!v.text.empty()) memcpy(v.own, v.text.data(), v.text.size());
-  v.text = std::string_view(v.own, v.text.size());
-}
-
 // The columns of a record that the conversion reads.
 constexpr std::size_t kRecordLength = 54;
 
@@ -65,13 +45,48 @@ struct atom_site_records {
   long serial = 0;
 };
 
-// Writes at record (room for kRecordLength + kMaxCoordinateText bytes) the
-// record of the row whose values row holds, by atom_site_item, and which
-// begins on line; polymer_entity says whether its label_entity_id is an
-// _entity of type polymer. A row that is written (ATOM) and holds a value
-// its PDB columns cannot prints "<file>:<line>: <what> "<value>" does not
-// fit the PDB format" on stderr and exits 1.
-void make_atom_site_record(atom_site_records& records, const cif_value* row,
-                           bool polymer_entity, long line, char* record);
+// Whether a row is written (an ATOM record): as its group_PDB says, or,
+// without one, where it is a standard residue in a polymer.
+enum site_group : unsigned char { kAtomGroup, kHetatmGroup, kGroupByPolymer };
+
+// The first value of a row that does not fit its PDB columns: what it is
+// ("atom name"), where, and its first bytes.
+struct site_misfit {
+  const char* what = nullptr;  // nullptr: every value fits
+  long line = 0;
+  bool cut = false;  // the value has more bytes than text
+  std::size_t size = 0;
+  char text[kMaxValue];
+};
+
+// A row's record, made but for what the polymers decide: its record type,
+// where the row has no group_PDB, and its serial number, which counts a TER
+// record after each polymer chain. text holds the record from column 12
+// to 54, with room after them for a HETATM row's z that prints wider.
+constexpr std::size_t kRecordStart = 11;
+struct site_record {
+  site_group group;
+  bool new_model;  // its model differs from the row before's
+  bool new_chain;  // and its chain
+  site_misfit misfit;
+  char text[kRecordLength - kRecordStart + kMaxCoordinateText];
+};
+
+// Makes in out what of the record of the row whose values row holds, by
+// atom_site_item, does not depend on polymers; the numbers of Cartn_x,
+// Cartn_y, Cartn_z, auth_seq_id and label_seq_id longer than kMaxValue are
+// in their number readers.
+void start_atom_site_record(atom_site_records& records, const cif_value* row,
+                            site_record& out);
+
+// Writes at record (kRecordLength bytes) the whole record of the row that
+// begins on line and whose record row_record starts, the rows before it
+// finished; in_polymer says whether the row is in a polymer. A row that is
+// written (ATOM) and holds a value its PDB columns cannot prints
+// "<file>:<line>: <what> "<value>" does not fit the PDB format" on stderr
+// and exits 1.
+void finish_atom_site_record(atom_site_records& records,
+                             const site_record& row_record, bool in_polymer,
+                             long line, char* record);
 
 #endif  // PDB_CONVERT_ATOM_SITE_H_

@@ -29,6 +29,10 @@ static const std::size_t kMagicSize = 6;
 static const std::size_t kMarkSize = 4;
 static const std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
+// What limit_text_reads sets, for the inputs opened after it.
+static std::size_t first_text_read_limit = 0;
+static std::size_t text_read_limit = 0;
+
 struct input_file {
   ~input_file() {
     if (fd >= 0) close(fd);
@@ -43,6 +47,9 @@ struct input_file {
   std::size_t begin = 0;
   std::size_t end = 0;
   bool done = false;  // no more text will come
+  // The most bytes read_text gives, the first time and after (0: no limit).
+  std::size_t first_text_read = 0;
+  std::size_t text_read = 0;
   // A gzip input is read into raw and inflated into text through stream.
   std::unique_ptr<char[]> raw;
   std::unique_ptr<inflate_state> stream;
@@ -249,6 +256,8 @@ input_file* open_input(const std::string& pdb_file) {
   std::unique_ptr<input_file> in(new input_file);
   in->fd = fd;
   in->name = pdb_file;
+  in->first_text_read = first_text_read_limit;
+  in->text_read = text_read_limit;
   recognise(in.get());
   return in.release();
 }
@@ -322,8 +331,16 @@ bool read_text(input_file* in, std::string_view& text) {
     return false;
   }
   text = buffered(in);
-  in->begin = in->end;
+  std::size_t most = in->first_text_read;
+  in->first_text_read = in->text_read;
+  if (most != 0 && most < text.size()) text = text.substr(0, most);
+  in->begin += text.size();
   return true;
+}
+
+void limit_text_reads(std::size_t first, std::size_t each) {
+  first_text_read_limit = first;
+  text_read_limit = each;
 }
 
 void close_input(input_file* in) { delete in; }

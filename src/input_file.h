@@ -1,6 +1,7 @@
 #ifndef PDB_CONVERT_INPUT_FILE_H_
 #define PDB_CONVERT_INPUT_FILE_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,11 @@ std::string_view peek_line(input_file* in);
 // text, as many as are buffered, and counts them as read; the view stays
 // valid until the next call. Returns false, and fails, as read_line does.
 bool read_text(input_file* in, std::string_view& text);
+
+// For tests: read_text gives at most first bytes the first time, and each
+// bytes every time after, in the inputs opened after the call (0: as many as
+// are buffered), so that a reader of bytes meets its text cut anywhere.
+void limit_text_reads(std::size_t first, std::size_t each);
 
 void close_input(input_file* in);
 

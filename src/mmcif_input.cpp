@@ -5,25 +5,29 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "atom_site.h"
+#include "cif_scanner.h"
 #include "input_file.h"
 #include "numbers.h"
 #include "string_functions.h"
 
-// An mmCIF file is read as a stream of tokens by a scanner with a few
-// states (between tokens, in a bare word, in a quoted value, in a text
-// field, in a comment), each one loop over the bytes of the block at hand.
-// Only the values of the _atom_site and _entity items that make a record are
-// kept, each in a slot of its own; every other value is passed over. So a
-// file of any size, with text fields or rows of any length, is read in the
-// input's buffer and these slots.
+// The adapter: of an mmCIF file's tokens, it keeps the values of the
+// _atom_site and _entity items that make a record, each in a slot of its
+// own, and passes over every other; each _atom_site row becomes the
+// fixed-column record the archive's PDB file holds for it, and that record
+// is converted as any PDB record is, so that an entry converts to the same
+// bytes whichever format it comes in.
 //
-// Each _atom_site row becomes the fixed-column record the archive's PDB file
-// holds for it, and that record is converted as any PDB record is: so an
-// entry converts to the same bytes whichever format it comes in.
+// CIF gives categories no order. A row whose record depends on whether its
+// entity is a polymer (it has no label_seq_id), read before _entity is, is
+// held with every row after it, made but for its record type and serial
+// number, until _entity is read or the data block ends. Every other file
+// streams.
 
 // The items read, in two categories: _atom_site's for the records, and
 // _entity's to know which entities are polymers. An item is one of
@@ -32,7 +36,7 @@ using item = int;
 static const item kEntityId = kAtomSiteItems;
 static const item kEntityType = kAtomSiteItems + 1;
 static const item kItems = kAtomSiteItems + 2;
-static const item kNoItem = kItems;
+static const item kNoItem = -1;
 
 // Tags in lower case: they are compared without regard to case.
 static const char* const kTags[kItems] = {
@@ -56,33 +60,46 @@ static const char* const kTags[kItems] = {
     "_entity.type",
 };
 
+// The items whose values are numbers, which may be of any length.
+static const item kNumberItems[] = {kCartnX, kCartnY, kCartnZ, kAuthSeq,
+                                    kLabelSeq};
+
 enum category { kOtherCategory, kAtomSite, kEntity };
+
+// How a category that is read is given in a data block: in one loop, or
+// item by item, which make one row wherever its items lie.
+enum category_form { kNotGiven, kAsLoop, kAsItems };
+
+enum parse_state { kBetween, kLoopTags, kLoopValues, kItemValue };
 
 // Polymer entities remembered: more than any real entry has.
 static const std::size_t kMaxPolymerEntities = 4096;
 
-enum token_kind {
-  kValue,
-  kAbsent,  // . or ?, unquoted
-  kTag,
-  kLoop,
-  kData,
-  kOtherKeyword,  // save_, global_, stop_
-  kEnd,
-};
-
-struct token {
-  token_kind kind;
-  std::string_view text;  // its bytes, or the first kMaxValue of them
-  std::size_t length;     // how many bytes it has
+// A row held until the polymers are known: what its record needs of them,
+// followed by its entity's id, the record's text from column 12, and its
+// misfit where it has one.
+struct held_row {
   long line;
+  site_group group;
+  bool new_model;
+  bool new_chain;
+  bool label_seq;  // it has a label_seq_id: in a polymer
+  bool entity_given;
+  bool misfit;
+  unsigned char entity_size;
 };
 
-enum parse_state { kBetween, kLoopTags, kLoopValues, kItemValue };
+static const std::size_t kHeldBlockSize = 64 * 1024;
+static const std::size_t kHeldText = kRecordLength - kRecordStart;
+static const std::size_t kMaxHeldRow =
+    sizeof(held_row) + kMaxValue + kHeldText + sizeof(site_misfit);
 
-// The columns of a loop whose items are looked up in a table; the items of
-// any later ones, which no real file has, are searched for.
-static const int kMappedColumns = 256;
+// The rows held, packed in blocks, and where their release has come to.
+struct held_rows {
+  std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>> blocks;
+  std::size_t block = 0;
+  std::size_t offset = 0;
+};
 
 struct record_input {
   ~record_input() { close_input(in); }
@@ -90,41 +107,45 @@ struct record_input {
   input_file* in = nullptr;
   std::string name;  // as given, for the messages
   bool mmcif = false;
-  long line = 0;  // of the input, where it has been read to
-
-  // The scanner: the block of text at hand, what of a token straddling two
-  // blocks the first held, and whether the next byte starts a line.
-  const char* next = nullptr;
-  const char* end = nullptr;
-  bool line_start = true;
-  char carried[kMaxValue];
-  std::size_t carried_size = 0;
-  std::size_t carried_length = 0;
+  long line = 0;  // of a PDB input, where it has been read to
+  cif_scanner scanner;
 
   // The parser.
   parse_state state = kBetween;
-  category current = kOtherCategory;  // of the loop, or of the items given
-  int columns = 0;                    // of the loop
-  int column = 0;                     // of the next value in the loop
-  int item_column[kItems];            // of each item in the loop, or -1
-  item column_item[kMappedColumns];   // the item of each of the first columns
-  item pending = kNoItem;             // the item a lone tag named
-  long pending_line = 0;              // the line of that tag
-  bool items_given = false;           // an _atom_site item, not in a loop
-  long row_line = 0;
-  cif_value values[kItems];
+  category current = kOtherCategory;  // of the loop
+  cif_loop loop;
+  long loop_line = 0;
+  int item_column[kItems];       // of each item in the loop, or -1
+  std::uint32_t loop_items = 0;  // the items in the loop, a bit each
+  item pending = kNoItem;        // the item a lone tag named
+  long pending_line = 0;         // the line of that tag
+
+  // The data block.
+  bool in_frame = false;  // in a save frame, whose rows are not data
+  category_form atom_site_form = kNotGiven;
+  category_form entity_form = kNotGiven;
+  std::uint32_t given_items = 0;  // the items given one by one
+  long items_line = 0;            // of the first _atom_site one
+  bool entities_known = false;    // _entity is read, or will not come
+  bool has_rows = false;
   std::vector<std::string> polymer_entities;
-  bool rows_read = false;  // from this data block: the later ones are not
+  cif_value values[kItems];
+  number_reader numbers[std::size(kNumberItems)];
   bool finished = false;
 
+  // The records.
   atom_site_records records;
-  bool ready = false;  // a record is made and not yet handed over
-  char record[kRecordLength + kMaxCoordinateText];
+  site_record row_record;
+  held_rows held;
+  bool releasing = false;  // the rows held are handed over
+  long row_line = 0;       // of the last record handed over
+  bool ready = false;      // a record is made and not yet handed over
+  char record[kRecordLength];
 };
 
 [[noreturn]] static void die_at(const record_input* r, long line,
-                                const char* what) {
-  fprintf(stderr, "%s:%ld: %s\n", r->name.c_str(), line, what);
+                                const std::string& what) {
+  fprintf(stderr, "%s:%ld: %s\n", r->name.c_str(), line, what.c_str());
   exit(1);
 }
 
@@ -138,10 +159,6 @@ static bool starts_with_any_case(std::string_view text,
     if (lower(text[i]) != prefix[i]) return false;
   }
   return true;
-}
-
-static bool equals_any_case(std::string_view text, std::string_view word) {
-  return text.size() == word.size() && starts_with_any_case(text, word);
 }
 
 // Whether the input, at its start, holds mmCIF: whether its first line that
@@ -164,278 +181,15 @@ static bool holds_mmcif(input_file* in, long& line) {
   }
 }
 
-// The scanner.
-
-// What a byte is to the scanner, looked up in a table: most bytes of a file
-// are tested once or twice, so each test is one load.
-enum byte_class : std::uint8_t {
-  kSpace,    // blank, tab, CR: between tokens
-  kFeed,     // line feed: between tokens, and a new line
-  kStarter,  // may begin a comment, a quoted value or a text field
-  kKeyish,   // may begin an absent value, a tag or a keyword
-  kPlain,    // anything else, and any byte inside a bare word
-};
-
-struct byte_classes {
-  byte_class of[256];
-};
-
-static constexpr byte_classes make_byte_classes() {
-  byte_classes classes{};
-  for (int c = 0; c < 256; ++c) classes.of[c] = kPlain;
-  for (char c : {' ', '\t', '\r'}) classes.of[int(c)] = kSpace;
-  classes.of[int('\n')] = kFeed;
-  for (char c : {'#', '\'', '"', ';'}) classes.of[int(c)] = kStarter;
-  for (char c : {'.', '?', '_', 'd', 'D', 'l', 'L', 's', 'S', 'g', 'G'}) {
-    classes.of[int(c)] = kKeyish;
-  }
-  return classes;
-}
-
-static constexpr byte_classes kByteClasses = make_byte_classes();
-
-static byte_class class_of(char c) {
-  return kByteClasses.of[static_cast<unsigned char>(c)];
-}
-
-// Takes the next block of text; false, with none at hand, at the end. The
-// values that lie in the block at hand are given bytes of their own first.
-static bool more_text(record_input* r) {
-  for (cif_value& v : r->values) {
-    if (v.text.data() != v.own) copy_to_own(v);
-  }
-  std::string_view text;
-  if (!read_text(r->in, text)) {
-    r->next = r->end = nullptr;
-    return false;
-  }
-  r->next = text.data();
-  r->end = text.data() + text.size();
-  return true;
-}
-
-// Keeps [from, to), the part of a token that this block holds, before the
-// next block is taken.
-static void carry(record_input* r, const char* from, const char* to) {
-  if (from == to) return;
-  std::size_t n = std::min<std::size_t>(to - from, kMaxValue - r->carried_size);
-  memcpy(r->carried + r->carried_size, from, n);
-  r->carried_size += n;
-  r->carried_length += to - from;
-}
-
-// Drops the last byte carried: the quote or line feed that turned out to end
-// the token.
-static void uncarry_last(record_input* r) {
-  if (r->carried_size == r->carried_length) --r->carried_size;
-  --r->carried_length;
-}
-
-// Sets t's bytes: [from, next), after what was carried of it.
-static void finish_token(record_input* r, token& t, const char* from) {
-  if (r->carried_length == 0) {
-    t.text = std::string_view(from, r->next - from);
-    t.length = t.text.size();
-    return;
-  }
-  carry(r, from, r->next);
-  t.text = std::string_view(r->carried, r->carried_size);
-  t.length = r->carried_length;
-}
-
-static void skip_to_line_feed(record_input* r) {
-  for (;;) {
-    const void* feed = memchr(r->next, '\n', r->end - r->next);
-    if (feed != nullptr) {
-      r->next = static_cast<const char*>(feed);
-      return;
-    }
-    if (!more_text(r)) return;
-  }
-}
-
-// Passes over white space and comments to the next token's first byte;
-// false at the end of the input.
-static bool skip_to_token(record_input* r) {
-  for (;;) {
-    const char* p = r->next;
-    while (p != r->end && class_of(*p) == kSpace) ++p;
-    if (p != r->next) r->line_start = false;
-    r->next = p;
-    if (p == r->end) {
-      if (!more_text(r)) return false;
-    } else if (*p == '\n') {
-      ++r->line;
-      r->line_start = true;
-      ++r->next;
-    } else if (*p == '#') {
-      skip_to_line_feed(r);
-    } else {
-      return true;
-    }
-  }
-}
-
-static void scan_bare(record_input* r, token& t) {
-  const char* from = r->next;
-  for (;;) {
-    const char* p = r->next;
-    while (p != r->end && class_of(*p) > kFeed) ++p;
-    r->next = p;
-    if (p != r->end) break;
-    carry(r, from, p);
-    bool more = more_text(r);
-    from = r->next;
-    if (!more) break;
-  }
-  finish_token(r, t, from);
-}
-
-// A quoted value ends at its quote followed by white space, so that 'O5'X'
-// is the value O5'X; it may not run past its line.
-static void scan_quoted(record_input* r, token& t) {
-  char quote = *r->next++;
-  const char* from = r->next;
-  for (;;) {
-    const char* p = r->next;
-    while (p != r->end && *p != quote && *p != '\n') ++p;
-    if (p != r->end && *p == '\n') {
-      die_at(r, t.line, "quoted value not closed on its line");
-    }
-    if (p == r->end) {
-      carry(r, from, p);
-      if (!more_text(r)) die_at(r, t.line, "quoted value not closed");
-      from = r->next;
-    } else if (p + 1 != r->end) {
-      r->next = p + 1;
-      if (!is_blank(p[1])) continue;
-      r->next = p;
-      finish_token(r, t, from);
-      ++r->next;
-      return;
-    } else {
-      // The quote ends the block: the next block's first byte tells.
-      carry(r, from, p + 1);
-      if (!more_text(r) || is_blank(*r->next)) {
-        uncarry_last(r);
-        finish_token(r, t, r->next);
-        return;
-      }
-      from = r->next;
-    }
-  }
-}
-
-// The value of a text field ends before its last line's end: the line feed,
-// and in a file of CRLF line ends the CR before it.
-static void drop_carriage_return(token& t) {
-  if (t.length == t.text.size() && !t.text.empty() && t.text.back() == '\r') {
-    t.text.remove_suffix(1);
-    --t.length;
-  }
-}
-
-// A text field runs from a ';' that starts a line to the next line that
-// starts with one; its value is what lies between, less the line end before
-// the closing ';'.
-static void scan_text_field(record_input* r, token& t) {
-  const char* from = ++r->next;
-  for (;;) {
-    const char* feed =
-        static_cast<const char*>(memchr(r->next, '\n', r->end - r->next));
-    if (feed == nullptr) {
-      carry(r, from, r->end);
-      if (!more_text(r)) die_at(r, t.line, "text field not closed");
-      from = r->next;
-      continue;
-    }
-    ++r->line;
-    if (feed + 1 != r->end) {
-      r->next = feed + 1;
-      if (feed[1] != ';') continue;
-      r->next = feed;
-      finish_token(r, t, from);
-      drop_carriage_return(t);
-      r->next = feed + 2;
-      return;
-    }
-    // The line feed ends the block: the next block's first byte tells.
-    carry(r, from, r->end);
-    if (!more_text(r)) die_at(r, t.line, "text field not closed");
-    from = r->next;
-    if (*r->next == ';') {
-      uncarry_last(r);
-      finish_token(r, t, from);
-      drop_carriage_return(t);
-      ++r->next;
-      return;
-    }
-  }
-}
-
-// What a bare word is: a value, an absent value, a tag or a keyword.
-static token_kind kind_of_word(std::string_view word) {
-  if (word.size() == 1 && (word[0] == '.' || word[0] == '?')) return kAbsent;
-  if (word[0] == '_') return kTag;
-  // The shortest keywords, data_ and the others, have five characters.
-  if (word.size() < 5) return kValue;
-  switch (lower(word[0])) {
-    case 'd':
-      return starts_with_any_case(word, "data_") ? kData : kValue;
-    case 'l':
-      return equals_any_case(word, "loop_") ? kLoop : kValue;
-    case 's':
-      return starts_with_any_case(word, "save_") ||
-                     equals_any_case(word, "stop_")
-                 ? kOtherKeyword
-                 : kValue;
-    case 'g':
-      return equals_any_case(word, "global_") ? kOtherKeyword : kValue;
-    default:
-      return kValue;
-  }
-}
-
-static void next_token(record_input* r, token& t) {
-  if (!skip_to_token(r)) {
-    t.kind = kEnd;
-    return;
-  }
-  t.line = r->line;
-  bool line_start = r->line_start;
-  r->line_start = false;
-  r->carried_size = r->carried_length = 0;
-  char c = *r->next;
-  byte_class first = class_of(c);
-  t.kind = kValue;
-  if (first == kStarter && c == ';' && line_start) {
-    scan_text_field(r, t);
-  } else if (first == kStarter && (c == '\'' || c == '"')) {
-    scan_quoted(r, t);
-  } else {
-    scan_bare(r, t);
-    // A word cut short is no tag or keyword of ours.
-    if (first == kKeyish && t.length == t.text.size()) {
-      t.kind = kind_of_word(t.text);
-    }
-  }
-}
-
-// The parser.
-
-static category category_of(std::string_view tag) {
-  if (starts_with_any_case(tag, "_atom_site.")) return kAtomSite;
-  if (starts_with_any_case(tag, "_entity.")) return kEntity;
+static category category_of(const record_input* r, const cif_token& tag) {
+  if (r->in_frame) return kOtherCategory;
+  if (starts_with_any_case(tag.text, "_atom_site.")) return kAtomSite;
+  if (starts_with_any_case(tag.text, "_entity.")) return kEntity;
   return kOtherCategory;
 }
 
-static item item_of(const token& tag) {
-  for (int i = 0; i < kItems; ++i) {
-    if (tag.length == tag.text.size() && equals_any_case(tag.text, kTags[i])) {
-      return i;
-    }
-  }
-  return kNoItem;
+static const char* name_of(category c) {
+  return c == kAtomSite ? "_atom_site" : "_entity";
 }
 
 // The items of category c: [first_item(c), end_item(c)).
@@ -446,47 +200,58 @@ static item first_item(category c) {
 
 static item end_item(category c) { return c == kAtomSite ? kEntityId : kItems; }
 
+// The item of category c that tag names, compared only where its length
+// is one of ours.
+static item item_of(const cif_token& tag, category c) {
+  if (tag.length > kMaxValue) return kNoItem;
+  for (item i = first_item(c); i < end_item(c); ++i) {
+    std::string_view name = kTags[i];
+    if (tag.length == name.size() && starts_with_any_case(tag.text, name)) {
+      return i;
+    }
+  }
+  return kNoItem;
+}
+
+static std::uint32_t bit(item i) { return std::uint32_t{1} << i; }
+
+[[noreturn]] static void die_given_twice(const record_input* r,
+                                         const cif_token& tag) {
+  die_at(r, tag.line,
+         "tag \"" + escaped(tag.text.substr(0, tag.length)) + "\" given twice");
+}
+
+static category_form& form_of(record_input* r, category c) {
+  return c == kAtomSite ? r->atom_site_form : r->entity_form;
+}
+
+// Notes that category c is given as form, where it is not given already.
+static void note_form(record_input* r, category c, category_form form,
+                      long line) {
+  if (c == kOtherCategory) return;
+  category_form& given = form_of(r, c);
+  if (given != kNotGiven && (given != kAsItems || form != kAsItems)) {
+    die_at(r, line, std::string("category \"") + name_of(c) + "\" given twice");
+  }
+  given = form;
+}
+
 // Marks the values of category c absent, as an item that is not given is.
 static void clear_values(record_input* r, category c) {
-  for (int i = first_item(c); i < end_item(c); ++i) {
+  for (item i = first_item(c); i < end_item(c); ++i) {
     r->values[i].absent = true;
+    r->values[i].control = false;
     r->values[i].text = std::string_view();
     r->values[i].length = 0;
   }
 }
 
-// Sets v to text, a whole value that lies in the block at hand.
-static void set_value(cif_value& v, std::string_view text, bool absent,
-                      long line) {
-  v.absent = absent;
-  v.length = absent ? 0 : text.size();
-  v.text = std::string_view(text.data(), std::min(v.length, kMaxValue));
-  v.line = line;
+static bool is_polymer_entity(const record_input* r, std::string_view id) {
+  return std::find(r->polymer_entities.begin(), r->polymer_entities.end(),
+                   id) != r->polymer_entities.end();
 }
 
-static void store(record_input* r, cif_value& v, const token& t) {
-  set_value(v, t.text, t.kind == kAbsent, t.line);
-  // Cut short to kMaxValue where it straddled two blocks.
-  if (t.kind != kAbsent) v.length = t.length;
-  if (v.text.data() == r->carried) copy_to_own(v);
-}
-
-static bool is_polymer_entity(const record_input* r, const cif_value& entity) {
-  return !entity.absent &&
-         std::find(r->polymer_entities.begin(), r->polymer_entities.end(),
-                   entity.text) != r->polymer_entities.end();
-}
-
-// Makes the record of the _atom_site row in hand.
-static void make_record(record_input* r) {
-  make_atom_site_record(r->records, r->values,
-                        is_polymer_entity(r, r->values[kLabelEntity]),
-                        r->row_line, r->record);
-  r->rows_read = true;
-  r->ready = true;
-}
-
-// Remembers an _entity row's id where the entity is a polymer.
+// Remembers the _entity row's id where the entity is a polymer.
 static void note_entity(record_input* r) {
   const cif_value& id = r->values[kEntityId];
   if (r->values[kEntityType].text == "polymer" && !id.absent &&
@@ -495,90 +260,225 @@ static void note_entity(record_input* r) {
   }
 }
 
-// Once a row: kept out of the loops over values, which then need fewer
-// registers saved.
-[[gnu::noinline]] static void end_row(record_input* r) {
-  if (r->current == kAtomSite) make_record(r);
+static bool holds_rows(const record_input* r) {
+  return !r->held.blocks.empty();
+}
+
+// Keeps the row in hand, its record started, until the polymers are known.
+static void hold(record_input* r, long line) {
+  std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>>& blocks =
+      r->held.blocks;
+  if (blocks.empty() || kHeldBlockSize - blocks.back().second < kMaxHeldRow) {
+    blocks.emplace_back(new char[kHeldBlockSize], 0);
+  }
+  char* const start = blocks.back().first.get() + blocks.back().second;
+  const site_record& record = r->row_record;
+  const cif_value& entity = r->values[kLabelEntity];
+  held_row row = {line,
+                  record.group,
+                  record.new_model,
+                  record.new_chain,
+                  !r->values[kLabelSeq].absent,
+                  !entity.absent,
+                  record.misfit.what != nullptr,
+                  static_cast<unsigned char>(entity.text.size())};
+  char* out = start;
+  memcpy(out, &row, sizeof row);
+  out += sizeof row;
+  memcpy(out, entity.text.data(), entity.text.size());
+  out += entity.text.size();
+  memcpy(out, record.text, kHeldText);
+  out += kHeldText;
+  if (row.misfit) {
+    memcpy(out, &record.misfit, sizeof record.misfit);
+    out += sizeof record.misfit;
+  }
+  blocks.back().second += out - start;
+}
+
+// Makes the record of the row held first, and lets its block go once the
+// block is read.
+static void release_held(record_input* r) {
+  held_rows& held = r->held;
+  auto& block = held.blocks[held.block];
+  const char* in = block.first.get() + held.offset;
+  held_row row;
+  memcpy(&row, in, sizeof row);
+  in += sizeof row;
+  std::string_view entity(in, row.entity_size);
+  in += row.entity_size;
+  site_record& record = r->row_record;
+  record.group = row.group;
+  record.new_model = row.new_model;
+  record.new_chain = row.new_chain;
+  memcpy(record.text, in, kHeldText);
+  in += kHeldText;
+  record.misfit.what = nullptr;
+  if (row.misfit) {
+    memcpy(&record.misfit, in, sizeof record.misfit);
+    in += sizeof record.misfit;
+  }
+  bool in_polymer =
+      row.label_seq || (row.entity_given && is_polymer_entity(r, entity));
+  finish_atom_site_record(r->records, record, in_polymer, row.line, r->record);
+  r->row_line = row.line;
+  held.offset = in - block.first.get();
+  if (held.offset == block.second) {
+    block.first.reset();
+    held.offset = 0;
+    if (++held.block == held.blocks.size()) {
+      held.blocks.clear();
+      held.block = 0;
+      r->releasing = false;
+    }
+  }
+}
+
+// Makes the record of the _atom_site row in hand, which begins on line, or
+// holds it where the polymers that decide it, or a row held before it, wait
+// for _entity.
+static void take_row(record_input* r, long line) {
+  r->has_rows = true;
+  start_atom_site_record(r->records, r->values, r->row_record);
+  bool label_seq = !r->values[kLabelSeq].absent;
+  const cif_value& entity = r->values[kLabelEntity];
+  if (holds_rows(r) || !(label_seq || entity.absent || r->entities_known)) {
+    return hold(r, line);
+  }
+  bool in_polymer =
+      label_seq || (!entity.absent && is_polymer_entity(r, entity.text));
+  finish_atom_site_record(r->records, r->row_record, in_polymer, line,
+                          r->record);
+  r->row_line = line;
+  r->ready = true;
+}
+
+// The polymers are known: the rows held may go.
+static void know_entities(record_input* r) {
+  r->entities_known = true;
+  r->releasing = holds_rows(r);
+}
+
+static void end_row(record_input* r) {
+  if (r->current == kAtomSite) take_row(r, r->loop.row_line);
   if (r->current == kEntity) note_entity(r);
 }
 
-// Ends what the parser is in: a loop, whose last row must be whole, or
-// items given one by one, which make one row.
+// Ends what the parser is in: a loop, whose last row must be whole, or an
+// item, whose value must have come.
 static void end_section(record_input* r) {
   if (r->state == kItemValue) die_at(r, r->pending_line, "tag without a value");
-  if (r->state == kLoopValues && r->column != 0) {
-    char what[96];
-    snprintf(what, sizeof what, "row of %d values in a loop of %d tags",
-             r->column, r->columns);
-    die_at(r, r->row_line, what);
+  if (r->state == kLoopTags && r->loop.columns == 0) {
+    die_at(r, r->loop_line, "loop_ without tags");
   }
-  if (r->state == kBetween && r->items_given) end_row(r);
+  if (r->state == kLoopValues && r->loop.column != 0) {
+    die_at(r, r->loop.row_line,
+           "row of " + std::to_string(r->loop.column) +
+               " values in a loop of " + std::to_string(r->loop.columns) +
+               " tags");
+  }
+  if (r->state != kBetween && r->current == kEntity) know_entities(r);
   r->state = kBetween;
   r->current = kOtherCategory;
-  r->items_given = false;
 }
 
-static void start_loop(record_input* r) {
+static void start_block(record_input* r) {
+  r->in_frame = false;
+  r->atom_site_form = r->entity_form = kNotGiven;
+  r->given_items = 0;
+  r->entities_known = false;
+  r->polymer_entities.clear();
+  clear_values(r, kAtomSite);
+  clear_values(r, kEntity);
+}
+
+// The data block ends: a row given item by item is whole, and every row is
+// decided.
+static void end_block(record_input* r) {
+  if (r->entity_form == kAsItems && !r->entities_known) note_entity(r);
+  know_entities(r);
+  if (r->atom_site_form == kAsItems) take_row(r, r->items_line);
+}
+
+static void start_loop(record_input* r, const cif_token& t) {
   r->state = kLoopTags;
   r->current = kOtherCategory;
-  r->columns = 0;
+  r->loop.columns = r->loop.column = 0;
+  r->loop_line = t.line;
+  r->loop_items = 0;
   std::fill(std::begin(r->item_column), std::end(r->item_column), -1);
 }
 
-static void add_column(record_input* r, const token& tag) {
-  if (r->columns == 0) {
-    r->current = category_of(tag.text);
+static void add_column(record_input* r, const cif_token& tag) {
+  if (r->loop.columns == 0) {
+    r->current = category_of(r, tag);
+    note_form(r, r->current, kAsLoop, r->loop_line);
     clear_values(r, r->current);
   }
-  item i = item_of(tag);
-  if (i < first_item(r->current) || i >= end_item(r->current)) i = kNoItem;
-  if (i != kNoItem) r->item_column[i] = r->columns;
-  if (r->columns < kMappedColumns) r->column_item[r->columns] = i;
-  ++r->columns;
+  item i = item_of(tag, r->current);
+  if (i != kNoItem) {
+    if ((r->loop_items & bit(i)) != 0) die_given_twice(r, tag);
+    r->loop_items |= bit(i);
+    r->item_column[i] = r->loop.columns;
+  }
+  if (r->loop.columns < kMappedColumns) {
+    r->loop.value_of[r->loop.columns] = i == kNoItem ? nullptr : &r->values[i];
+  }
+  ++r->loop.columns;
 }
 
 // The item of a column past those mapped.
 static item item_at(const record_input* r, int column) {
-  for (int i = first_item(r->current); i < end_item(r->current); ++i) {
+  for (item i = first_item(r->current); i < end_item(r->current); ++i) {
     if (r->item_column[i] == column) return i;
   }
   return kNoItem;
 }
 
 static item column_item(const record_input* r, int column) {
-  return column < kMappedColumns ? r->column_item[column] : item_at(r, column);
+  if (column >= kMappedColumns) return item_at(r, column);
+  const cif_value* v = r->loop.value_of[column];
+  return v == nullptr ? kNoItem : static_cast<item>(v - r->values);
 }
 
-// read_plain_values does the same for plain values, with the state in locals.
-static void loop_value(record_input* r, const token& t) {
-  if (r->column == 0) r->row_line = t.line;
-  item i = column_item(r, r->column);
-  if (i != kNoItem) store(r, r->values[i], t);
-  if (++r->column == r->columns) {
-    r->column = 0;
+// read_loop_values does the same for plain values, a row at a time.
+static void loop_value(record_input* r, const cif_token& t) {
+  if (r->loop.column == 0) r->loop.row_line = t.line;
+  item i = column_item(r, r->loop.column);
+  if (i != kNoItem) store_value(r->scanner, r->values[i], t);
+  if (++r->loop.column == r->loop.columns) {
+    r->loop.column = 0;
     end_row(r);
   }
 }
 
-// A tag outside a loop, whose value follows it: one item of a category
-// given item by item, as a single atom may be.
-static void lone_tag(record_input* r, const token& tag) {
-  category c = category_of(tag.text);
-  if (c != r->current || !r->items_given) {
-    end_section(r);
-    r->current = c;
-    clear_values(r, c);
-    r->items_given = true;
-    r->row_line = tag.line;
-  }
-  r->pending = item_of(tag);
-  r->pending_line = tag.line;
+// A tag outside a loop, whose value follows it: an item of a category given
+// item by item, whose items make one row wherever they lie in the block.
+static void lone_tag(record_input* r, const cif_token& tag) {
   r->state = kItemValue;
+  r->pending = kNoItem;
+  r->pending_line = tag.line;
+  category c = category_of(r, tag);
+  if (c == kAtomSite && r->atom_site_form == kNotGiven) {
+    r->items_line = tag.line;
+  }
+  note_form(r, c, kAsItems, tag.line);
+  item i = item_of(tag, c);
+  if (i == kNoItem) return;
+  if ((r->given_items & bit(i)) != 0) die_given_twice(r, tag);
+  r->given_items |= bit(i);
+  r->pending = i;
 }
 
-static void lone_value(record_input* r, const token& t) {
-  if (r->pending != kNoItem) store(r, r->values[r->pending], t);
+static void lone_value(record_input* r, const cif_token& t) {
   r->state = kBetween;
+  if (r->pending == kNoItem) return;
+  store_value(r->scanner, r->values[r->pending], t);
+  std::uint32_t entity = bit(kEntityId) | bit(kEntityType);
+  if ((r->given_items & entity) == entity && !r->entities_known) {
+    note_entity(r);
+    know_entities(r);
+  }
 }
 
 // Reads what is left of the input unparsed, so that a damaged or unreadable
@@ -587,135 +487,83 @@ static void finish(record_input* r) {
   std::string_view text;
   while (read_text(r->in, text)) {
   }
-  r->next = r->end = nullptr;
   r->finished = true;
 }
 
-static void handle(record_input* r, const token& t) {
+static void handle(record_input* r, const cif_token& t) {
   switch (t.kind) {
-    case kValue:
-    case kAbsent:
+    case kCifValue:
+    case kCifAbsent:
       if (r->state == kLoopTags) {
-        if (r->columns == 0) die_at(r, t.line, "loop_ without tags");
+        if (r->loop.columns == 0) die_at(r, r->loop_line, "loop_ without tags");
         r->state = kLoopValues;
-        r->column = 0;
+        r->loop.column = 0;
       }
       if (r->state == kLoopValues) return loop_value(r, t);
       if (r->state == kItemValue) return lone_value(r, t);
       return;  // a value that belongs to no tag: not ours to judge
-    case kTag:
+    case kCifTag:
       if (r->state == kLoopTags) return add_column(r, t);
-      if (r->state != kBetween) end_section(r);
+      end_section(r);
       return lone_tag(r, t);
-    case kLoop:
+    case kCifLoop:
       end_section(r);
-      return start_loop(r);
-    case kData:
+      return start_loop(r, t);
+    case kCifData:
       end_section(r);
-      if (r->rows_read) return finish(r);
-      r->polymer_entities.clear();
+      end_block(r);
+      // Only the first data block that has rows is read.
+      if (r->has_rows) return finish(r);
+      return start_block(r);
+    case kCifSave:
+    case kCifSaveEnd:
+      end_section(r);
+      r->in_frame = t.kind == kCifSave;
       return;
-    case kOtherKeyword:
+    case kCifOther:
       return end_section(r);
-    case kEnd:
+    case kCifEnd:
       end_section(r);
+      end_block(r);
       r->finished = true;
       return;
   }
 }
 
-// The first byte from p on that is not a blank, and the end of the word that
-// starts at p: each scan stops at the line's feed at the latest.
-static const char* after_blanks(const char* p) {
-  while (class_of(*p) == kSpace) ++p;
-  return p;
-}
-
-static const char* word_end(const char* p) {
-  do {
-    ++p;
-  } while (class_of(*p) > kFeed);
-  return p;
-}
-
-// The values of a loop's rows, a line at a time while the block holds the
-// whole line and its values are plain words: the line's feed then ends
-// every scan. Anything else (a quote, a comment, a text field, a tag or a
-// keyword, a line the block does not hold whole) is left to next_token,
-// from where it starts. Returns whether a row was completed and its record
-// made. The parser's state is kept in locals meanwhile, which the compiler
-// can keep in registers, and written back wherever the loop is left.
-static bool read_plain_values(record_input* r) {
-  const char* next = r->next;
-  const char* const end = r->end;
-  bool line_start = r->line_start;
-  long line = r->line;
-  int column = r->column;
-  const int columns = r->columns;
-  bool row_ended = false;
-  // At the end of the input there is no block at all.
-  while (next != end) {
-    const char* feed = static_cast<const char*>(memchr(next, '\n', end - next));
-    if (feed == nullptr) break;
-    const char* p = next;
-    for (;;) {
-      p = after_blanks(p);
-      if (p == feed) break;
-      const char* from = p;
-      byte_class first = class_of(*p);
-      p = word_end(p);
-      std::string_view word(from, p - from);
-      bool absent = false;
-      if (first != kPlain) {
-        token_kind kind = first == kKeyish ? kind_of_word(word) : kTag;
-        if (kind != kValue && kind != kAbsent) {
-          line_start = line_start && from == next;
-          next = from;
-          goto left;
-        }
-        absent = kind == kAbsent;
-      }
-      if (column == 0) r->row_line = line;
-      item i = column_item(r, column);
-      if (i != kNoItem) set_value(r->values[i], word, absent, line);
-      if (++column == columns) {
-        column = 0;
-        next = p;
-        line_start = false;
-        row_ended = true;
-        goto left;
-      }
-    }
-    ++line;
-    next = feed + 1;
-    line_start = true;
-  }
-left:
-  r->next = next;
-  r->line_start = line_start;
-  r->line = line;
-  r->column = column;
-  if (row_ended) end_row(r);
-  return r->ready;
+// The number reader for the value that comes next, where it is a number's.
+static number_reader* next_number(const record_input* r) {
+  item i = kNoItem;
+  if (r->state == kLoopValues) i = column_item(r, r->loop.column);
+  if (r->state == kLoopTags && r->loop.columns > 0) i = column_item(r, 0);
+  if (r->state == kItemValue) i = r->pending;
+  return i == kNoItem ? nullptr : r->values[i].number;
 }
 
 // Kept out of read_record, whose every call for a PDB line would otherwise
 // save and restore the registers this needs.
 [[gnu::noinline]] static bool read_mmcif_record(record_input* r,
                                                 std::string_view& line) {
-  while (!r->finished) {
-    if (r->state != kLoopValues || !read_plain_values(r)) {
-      token t;
-      next_token(r, t);
+  for (;;) {
+    if (r->releasing) {
+      release_held(r);
+      break;
+    }
+    if (r->finished) return false;
+    if (r->state == kLoopValues && read_loop_values(r->scanner, r->loop)) {
+      end_row(r);
+    } else {
+      cif_token t;
+      r->scanner.number = next_number(r);
+      next_token(r->scanner, t);
       handle(r, t);
     }
     if (r->ready) {
       r->ready = false;
-      line = std::string_view(r->record, kRecordLength);
-      return true;
+      break;
     }
   }
-  return false;
+  line = std::string_view(r->record, kRecordLength);
+  return true;
 }
 
 record_input* open_records(const std::string& pdb_file) {
@@ -724,8 +572,16 @@ record_input* open_records(const std::string& pdb_file) {
   r->name = pdb_file;
   r->records.file = pdb_file;
   r->mmcif = holds_mmcif(r->in, r->line);
+  cif_scanner& scanner = r->scanner;
+  scanner.in = r->in;
+  scanner.file = r->name.c_str();
   // mmCIF lines are counted from 1 where they are scanned; PDB lines as read.
-  if (r->mmcif) ++r->line;
+  scanner.line = r->line + 1;
+  scanner.kept = r->values;
+  scanner.kept_count = kItems;
+  for (std::size_t i = 0; i < std::size(kNumberItems); ++i) {
+    r->values[kNumberItems[i]].number = &r->numbers[i];
+  }
   return r.release();
 }
 

@@ -35,10 +35,6 @@ struct decimal {
   int fraction;          // how many of them follow the point
 };
 
-static bool is_digit(char c) {
-  return static_cast<unsigned char>(c - '0') < 10;
-}
-
 static const char* skip_blanks(const char* p, const char* end) {
   while (p != end && *p == ' ') ++p;
   return p;
@@ -178,55 +174,7 @@ static char* put_thousandths(char* out, bool negative,
   return put_text(out, std::string_view(begin, end - begin));
 }
 
-// Whether the field is, but for blanks before it, what "%8.3f" prints for
-// its own value, as it is in most PDB files and, without the blanks, in
-// mmCIF files: at most eight bytes, an optional '-', an integer part without
-// leading zeros, '.' and three decimals. Its bytes, right-aligned in eight,
-// are then its output (see in_thousandths for why three decimals print as
-// they stand).
-template <std::size_t n>
-static bool is_printed_form(const char* field) {
-  const char* point = field + n - 4;
-  if (*point != '.' || !is_digit(point[-1]) || !is_digit(point[1]) ||
-      !is_digit(point[2]) || !is_digit(point[3])) {
-    return false;
-  }
-  const char* first = point - 1;  // of the integer part
-  while (first > field && is_digit(first[-1])) --first;
-  if (*first == '0' && first != point - 1) return false;
-  const char* p = first;
-  if (p > field && p[-1] == '-') --p;
-  while (p > field && p[-1] == ' ') --p;
-  return p == field;
-}
-
-// For the widths a printed form may have short of its eight columns, down
-// to "0.000", each checked with its offsets known.
-static bool is_short_printed_form(const char* field, std::size_t n) {
-  switch (n) {
-    case 7:
-      return is_printed_form<7>(field);
-    case 6:
-      return is_printed_form<6>(field);
-    case 5:
-      return is_printed_form<5>(field);
-    default:
-      return false;
-  }
-}
-
-char* put_coordinate(char* out, const char* field, std::size_t n) {
-  // A PDB field in the printed form fills its eight columns; an mmCIF
-  // value has no blanks before it.
-  if (n == kPrintedWidth && is_printed_form<kPrintedWidth>(field)) {
-    std::memcpy(out, field, kPrintedWidth);
-    return out + kPrintedWidth;
-  }
-  if (n < kPrintedWidth && is_short_printed_form(field, n)) {
-    std::memset(out, ' ', kPrintedWidth);
-    put_text(out + kPrintedWidth - n, std::string_view(field, n));
-    return out + kPrintedWidth;
-  }
+char* put_converted_coordinate(char* out, const char* field, std::size_t n) {
   decimal d;
   std::uint64_t thousandths;
   if (n <= kMaxFieldWidth && scan_decimal(field, field + n, d) &&
@@ -254,27 +202,241 @@ char* put_integer(char* out, int value, int width) {
   return put_text(out, std::string_view(begin, end - begin));
 }
 
-// Whether the field is what "%*d" prints for its own value in a width of its
-// own length, as it is in most files: blanks, an optional '-', and digits
-// without a leading zero, or a lone 0, filling the field.
-static bool is_printed_integer(const char* field, std::size_t n, int width) {
-  if (n == 0 || n != static_cast<std::size_t>(width)) return false;
-  std::size_t i = 0;
-  while (i < n && field[i] == ' ') ++i;
-  bool negative = i < n && field[i] == '-';
-  i += negative;
-  if (i == n || !is_digit(field[i])) return false;
-  // "-0" prints as "0", and a leading zero is dropped.
-  if (field[i] == '0') return i == n - 1 && !negative;
-  while (++i < n) {
-    if (!is_digit(field[i])) return false;
-  }
-  return true;
+char* put_converted_integer(char* out, const char* field, std::size_t n,
+                            int width) {
+  return put_integer(out, read_integer(field, n), width);
 }
 
-char* put_integer(char* out, const char* field, std::size_t n, int width) {
-  if (is_printed_integer(field, n, width)) {
-    return put_text(out, std::string_view(field, n));
+// A number of any length. strtod's grammar, in the C locale: white space, a
+// sign, then "inf", "nan", a hex number (0x, hex digits with a point, p and
+// a decimal exponent) or a decimal one (digits with a point, e and an
+// exponent); an exponent mark without digits after it is not read, nor is
+// "0x" without a hex digit after it, which leaves "0". The parts of any
+// length, white space, digits and the exponent's digits, are kept short.
+
+enum number_phase : unsigned char {
+  kLeadingSpace,
+  kFirst,           // after the sign
+  kZero,            // a first 0, which an x may make a hex prefix
+  kHexFirst,        // after 0x: a hex digit or a point
+  kHexPointFirst,   // after 0x.: a hex digit
+  kPointFirst,      // a first point: a digit
+  kMantissa,        // digits and a point
+  kExponentMark,    // after e or p: a sign or a digit
+  kExponentSign,    // a digit
+  kExponentDigits,  // digits
+  kLetters,         // "inf" or "nan", matched so far
+  kDone,
+};
+
+enum number_kind : unsigned char { kNoNumber, kFinite, kInfinity, kNan };
+
+// Hex digits kept: a double has 53 bits, and 30 hex digits hold 120.
+static const std::size_t kHexDigits = 30;
+// Enough to overflow a long long, and one more to show that more follow.
+static const std::size_t kIntegerDigits = 20;
+// An exponent past this makes any kept mantissa overflow or vanish.
+static const std::int64_t kMaxExponent = 999999999;
+
+static bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+static int hex_value(char c) {
+  if (is_digit(c)) return c - '0';
+  char lower = static_cast<char>(c | 0x20);
+  return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+}
+
+void start_number(number_reader& n) {
+  n.phase = kLeadingSpace;
+  n.negative = n.hex = n.point = n.any_digit = n.dropped = false;
+  n.exponent_negative = n.integer_open = n.integer_dropped = false;
+  n.kind = kNoNumber;
+  n.matched = 0;
+  n.digit_count = n.integer_count = 0;
+  n.scale = n.exponent = 0;
+}
+
+// A digit of the mantissa, of value d in the base, which each digit before
+// the point multiplies the value by: 10, or 16 (2^4) for hex.
+static void add_digit(number_reader& n, int d) {
+  n.any_digit = true;
+  n.kind = kFinite;
+  int shift = n.hex ? 4 : 1;
+  if (n.integer_open && (n.integer_count > 0 || d != 0)) {
+    if (n.integer_count < kIntegerDigits) {
+      n.integer[n.integer_count++] = static_cast<char>('0' + d);
+    } else {
+      n.integer_dropped = true;
+    }
   }
-  return put_integer(out, read_integer(field, n), width);
+  if (n.digit_count == 0 && d == 0) {
+    if (n.point) n.scale -= shift;
+    return;
+  }
+  if (!n.point) n.scale += shift;
+  if (n.digit_count < (n.hex ? kHexDigits : kNumberDigits)) {
+    n.digits[n.digit_count++] = "0123456789abcdef"[d];
+  } else if (d != 0) {
+    n.dropped = true;
+  }
+}
+
+static void add_exponent_digit(number_reader& n, int d) {
+  n.exponent = std::min(n.exponent * 10 + d, kMaxExponent);
+  n.phase = kExponentDigits;
+}
+
+// Whether c starts or goes on with "inf" or "nan", given matched letters.
+static bool matches_letter(const number_reader& n, char c) {
+  const char* word = n.kind == kNan ? "nan" : "inf";
+  return static_cast<char>(c | 0x20) == word[n.matched];
+}
+
+static void read_mantissa_char(number_reader& n, char c) {
+  int d = n.hex ? hex_value(c) : (is_digit(c) ? c - '0' : -1);
+  n.phase = kMantissa;
+  if (d >= 0) return add_digit(n, d);
+  n.integer_open = false;
+  char lower = static_cast<char>(c | 0x20);
+  if (c == '.' && !n.point) {
+    n.point = true;
+  } else if (lower == (n.hex ? 'p' : 'e')) {
+    n.phase = kExponentMark;
+  } else {
+    n.phase = kDone;
+  }
+}
+
+static void read_number_char(number_reader& n, char c) {
+  switch (n.phase) {
+    case kLeadingSpace:
+      if (is_space(c)) return;
+      n.phase = kFirst;
+      n.integer_open = true;
+      if (c == '-' || c == '+') {
+        n.negative = c == '-';
+        return;
+      }
+      return read_number_char(n, c);
+    case kFirst:
+      if (c == '0') {
+        add_digit(n, 0);
+        n.phase = kZero;
+      } else if (is_digit(c)) {
+        read_mantissa_char(n, c);
+      } else if (c == '.') {
+        n.point = true;
+        n.integer_open = false;
+        n.phase = kPointFirst;
+      } else if ((c | 0x20) == 'i' || (c | 0x20) == 'n') {
+        n.kind = (c | 0x20) == 'n' ? kNan : kInfinity;
+        n.matched = 1;
+        n.phase = kLetters;
+      } else {
+        n.phase = kDone;
+      }
+      return;
+    case kZero:
+      if ((c | 0x20) == 'x') {
+        // "0" stands, should no hex digit follow.
+        n.hex = true;
+        n.integer_open = false;
+        n.phase = kHexFirst;
+        return;
+      }
+      return read_mantissa_char(n, c);
+    case kHexFirst:
+      if (c == '.') {
+        n.point = true;
+        n.phase = kHexPointFirst;
+        return;
+      }
+      if (hex_value(c) < 0) {
+        n.phase = kDone;
+        return;
+      }
+      return read_mantissa_char(n, c);
+    case kHexPointFirst:
+    case kPointFirst:
+      if ((n.hex ? hex_value(c) : (is_digit(c) ? 0 : -1)) < 0) {
+        n.phase = kDone;
+        return;
+      }
+      return read_mantissa_char(n, c);
+    case kMantissa:
+      return read_mantissa_char(n, c);
+    case kExponentMark:
+      if (c == '-' || c == '+') {
+        n.exponent_negative = c == '-';
+        n.phase = kExponentSign;
+        return;
+      }
+      [[fallthrough]];
+    case kExponentSign:
+      if (!is_digit(c)) {
+        n.phase = kDone;
+        return;
+      }
+      return add_exponent_digit(n, c - '0');
+    case kExponentDigits:
+      if (!is_digit(c)) {
+        n.phase = kDone;
+        return;
+      }
+      return add_exponent_digit(n, c - '0');
+    case kLetters:
+      if (!matches_letter(n, c)) {
+        n.phase = kDone;
+        return;
+      }
+      // "inf" and "nan" decide; what may follow ("inity", "(...)") does not.
+      if (++n.matched == 3) n.phase = kDone;
+      return;
+    default:
+      return;
+  }
+}
+
+void read_number_part(number_reader& n, const char* bytes, std::size_t size) {
+  for (std::size_t i = 0; i < size && n.phase != kDone; ++i) {
+    read_number_char(n, bytes[i]);
+  }
+}
+
+std::string_view real_text(number_reader& n) {
+  char* out = n.text;
+  if (n.kind == kInfinity || n.kind == kNan) {
+    // Told only by the whole word.
+    if (n.matched < 3) return "0";
+    if (n.negative) *out++ = '-';
+    out = put_text(out, n.kind == kNan ? "nan" : "inf");
+    return std::string_view(n.text, out - n.text);
+  }
+  if (n.kind != kFinite) return "0";
+  if (n.negative) *out++ = '-';
+  if (n.digit_count == 0) {
+    *out++ = '0';
+    return std::string_view(n.text, out - n.text);
+  }
+  out = put_text(out, n.hex ? "0x0." : "0.");
+  std::memcpy(out, n.digits, n.digit_count);
+  out += n.digit_count;
+  if (n.dropped) *out++ = '1';
+  // Without digits, an exponent mark leaves the exponent 0.
+  std::int64_t exponent = n.exponent_negative ? -n.exponent : n.exponent;
+  exponent =
+      std::clamp<std::int64_t>(n.scale + exponent, -kMaxExponent, kMaxExponent);
+  out += snprintf(out, n.text + sizeof n.text - out, "%c%lld",
+                  n.hex ? 'p' : 'e', static_cast<long long>(exponent));
+  return std::string_view(n.text, out - n.text);
+}
+
+std::string_view integer_text(number_reader& n) {
+  char* out = n.text;
+  if (n.negative) *out++ = '-';
+  std::memcpy(out, n.integer, n.integer_count);
+  out += n.integer_count;
+  if (n.integer_count == 0) *out++ = '0';
+  if (n.integer_dropped) *out++ = '0';
+  return std::string_view(n.text, out - n.text);
 }

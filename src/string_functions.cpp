@@ -54,3 +54,22 @@ std::string rtrimmed(const std::string& text, const char* set) {
   const char* begin = text.data();
   return std::string(begin, end_not(begin, begin + text.size(), in_set(set)));
 }
+
+std::string escaped(std::string_view text) {
+  std::string shown;
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7f && c != '\\') {
+      shown += c;
+    } else if (c == '\\' || c == '\n' || c == '\t' || c == '\r') {
+      shown += '\\';
+      shown += c == '\\' ? '\\' : c == '\n' ? 'n' : c == '\t' ? 't' : 'r';
+    } else {
+      static const char kHex[] = "0123456789abcdef";
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 15];
+    }
+  }
+  return shown;
+}

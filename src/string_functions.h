@@ -37,6 +37,11 @@ std::string ltrimmed(const std::string& text, const char* set);
 // text without its trailing characters that are in set.
 std::string rtrimmed(const std::string& text, const char* set);
 
+// text as a message shows it on one line: a backslash, a control character
+// and a byte that is not printable ASCII as C writes them in a string, "\\",
+// "\n", "\t", "\r" and "\x1b".
+std::string escaped(std::string_view text);
+
 // Copies text, at most 16 bytes, to out; returns its end. The texts of a
 // converted line are a few bytes long, and copies of a fixed size, which
 // compile to a few moves, are cheaper than a call: hence inline, and the

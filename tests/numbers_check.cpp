@@ -1,7 +1,8 @@
 // Checks the number conversions against the C library they stand in for:
 // every coordinate field the fast path takes (lengths 0 to 8, so fields cut
 // short are in), every integer field of 4 and 5 columns it takes, random
-// fields of any bytes, and put_integer on the edges of int.
+// fields of any bytes, and put_integer on the edges of int; and the
+// number_reader's short texts against the long ones they stand for.
 //
 // usage: numbers_check full|sample
 //   full    every field, about 2.6e8 of them: minutes when optimised
@@ -12,11 +13,13 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <random>
 #include <string>
@@ -334,6 +337,126 @@ static void check_integer_edges(std::uint64_t random_count) {
   }
 }
 
+// Reads text into a number_reader in pieces of random sizes, and checks that
+// strtod and strtoll read of its short texts what they read of text.
+static void check_long_number(std::mt19937_64& random,
+                              const std::string& text) {
+  number_reader n;
+  start_number(n);
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t piece =
+        std::min<std::size_t>(1 + random() % 300, text.size() - i);
+    read_number_part(n, text.data() + i, piece);
+    i += piece;
+  }
+  ++checked;
+  double want = strtod(text.c_str(), nullptr);
+  double got = strtod(std::string(real_text(n)).c_str(), nullptr);
+  // A NaN's payload ("nan(12)"), which nothing prints, aside.
+  bool same = std::isnan(want) && std::isnan(got)
+                  ? std::signbit(want) == std::signbit(got)
+                  : std::memcmp(&want, &got, sizeof want) == 0;
+  if (!same) {
+    mismatch("real_text of " +
+             escaped(text.data(), std::min<std::size_t>(text.size(), 120)) +
+             "... is " + std::string(real_text(n).substr(0, 60)));
+  }
+  long long want_integer = strtoll(text.c_str(), nullptr, 10);
+  long long got_integer =
+      strtoll(std::string(integer_text(n)).c_str(), nullptr, 10);
+  if (want_integer != got_integer) {
+    mismatch("integer_text of " +
+             escaped(text.data(), std::min<std::size_t>(text.size(), 120)) +
+             "... is " + std::string(integer_text(n)));
+  }
+}
+
+// A run of one to many copies of a byte from set: long runs of zeros,
+// digits and blanks are what the reader shortens.
+static std::string run_of(std::mt19937_64& random, const char* set) {
+  std::size_t length = random() % 4 == 0 ? random() % 2000 : random() % 4;
+  std::string run;
+  bool same = random() % 2 == 0;
+  char c = set[random() % std::strlen(set)];
+  for (std::size_t i = 0; i < length; ++i) {
+    run += same ? c : set[random() % std::strlen(set)];
+  }
+  return run;
+}
+
+static std::string long_number(std::mt19937_64& random) {
+  std::string text = run_of(random, " \t\n\v\f\r");
+  if (random() % 2 == 0) text += "+-"[random() % 2];
+  unsigned shape = random() % 8;
+  if (shape == 0) {
+    text += std::string("iInNfFaAtTyY(").substr(random() % 6, 1 + random() % 8);
+  } else {
+    bool hex = shape == 1;
+    const char* digits = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    if (hex) text += random() % 2 ? "0x" : "0X";
+    text += run_of(random, "0") + run_of(random, digits) + run_of(random, "0");
+    if (random() % 3 != 0) text += '.';
+    text += run_of(random, "0") + run_of(random, digits) + run_of(random, "0");
+    if (random() % 2 == 0) {
+      text += hex ? "pP"[random() % 2] : "eE"[random() % 2];
+      if (random() % 2 == 0) text += "+-"[random() % 2];
+      text += run_of(random, "0") + run_of(random, "0123456789");
+    }
+  }
+  text += std::string(kTelling, sizeof kTelling - 1)
+              .substr(random() % (sizeof kTelling - 1), random() % 3);
+  return text;
+}
+
+// The exact decimal text of a double's halfway point, and the texts just
+// above and below it, which strtod must round apart: where long double holds
+// the halfway point exactly.
+static void check_halfway_points(std::mt19937_64& random, std::uint64_t count) {
+  if (std::numeric_limits<long double>::digits < 54) return;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    std::uint64_t bits = random() & 0x7fefffffffffffffULL;
+    if (i % 3 == 0) bits &= 0x000fffffffffffffULL;  // subnormal
+    double low;
+    std::memcpy(&low, &bits, sizeof low);
+    long double halfway =
+        (static_cast<long double>(low) + std::nextafter(low, INFINITY)) / 2;
+    char exact[1200];
+    snprintf(exact, sizeof exact, "%.1100Le", halfway);
+    std::string text = exact;
+    std::string mantissa = text.substr(0, text.find('e'));
+    std::string exponent = text.substr(text.find('e'));
+    while (mantissa.back() == '0') mantissa.pop_back();
+    check_long_number(random, mantissa + exponent);
+    check_long_number(
+        random, mantissa + std::string(random() % 900, '0') + "1" + exponent);
+    std::string below = mantissa;
+    below.back() = static_cast<char>(below.back() - 1);
+    check_long_number(random,
+                      below + std::string(random() % 900, '9') + exponent);
+  }
+}
+
+static void check_long_numbers(std::uint64_t count) {
+  std::mt19937_64 random(7);
+  for (const char* text :
+       {"1.", "0x", "-0x", "0x.", "0x.p1", "0x1p", "1e", "1e+", "-.", ".",
+        "infinity", "-inFx", "nan(12)", "-nan", "na",
+        "0000000000000000000000000000001e-2", "12345678901234567890123",
+        "-9223372036854775808", "-9223372036854775809"}) {
+    check_long_number(random, text);
+  }
+  std::string ones(5000, '1');
+  check_long_number(random, "1." + std::string(70, '0'));
+  check_long_number(random, std::string(70, '0') + "5");
+  check_long_number(random, ones + "e-5000");
+  check_long_number(random, "0." + std::string(5000, '0') + ones + "e5100");
+  check_long_number(random, "0x" + ones + "p-20000");
+  for (std::uint64_t i = 0; i < count; ++i) {
+    check_long_number(random, long_number(random));
+  }
+  check_halfway_points(random, count / 10);
+}
+
 static void run(const char* title, const std::function<void()>& part) {
   auto start = std::chrono::steady_clock::now();
   checked = 0;
@@ -363,6 +486,8 @@ int main(int argc, char* argv[]) {
   });
   run("put_integer, edges and random ints",
       [] { check_integer_edges(full ? 1000000 : 10000); });
+  run("numbers of any length, in pieces",
+      [] { check_long_numbers(full ? 1000000 : 20000); });
   run("random fields of 0 to 8 bytes",
       [] { check_random_fields(full ? 20000000 : 100000); });
   run(full ? "coordinate fields, every fast form of 0 to 8"

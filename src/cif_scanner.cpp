@@ -1,0 +1,678 @@
+#include "cif_scanner.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#elif defined(__ARM_NEON) && !defined(__ARM_BIG_ENDIAN)
+#include <arm_neon.h>
+#endif
+
+#include "input_file.h"
+#include "string_functions.h"
+
+// The scanner has two speeds. next_token reads any token, a loop over its
+// bytes in each of a few states (between tokens, in a bare word, in a quoted
+// value, in a text field, in a comment), and carries what a block holds of a
+// token that runs on into the next. read_loop_values, which reads nearly all
+// of a file's bytes, takes the loop rows' plain values 64 bytes at a time:
+// the bytes' classes come as bit masks, so that a value's start and end are
+// each found by one instruction, and a line feed costs only where one is.
+
+[[noreturn]] static void die_at(const cif_scanner& s, long line,
+                                const char* what) {
+  fprintf(stderr, "%s:%ld: %s\n", s.file, line, what);
+  exit(1);
+}
+
+// ASCII only, as CIF's keywords and tags are, and without a call.
+static char lower(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+
+static bool starts_with_any_case(std::string_view text,
+                                 std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (lower(text[i]) != prefix[i]) return false;
+  }
+  return true;
+}
+
+// What a byte may begin, looked up in a table: one load a test.
+enum byte_class : unsigned char {
+  kPlain,    // anything else, and any byte inside a bare word
+  kKeyish,   // may begin an absent value or a keyword
+  kStarter,  // may begin a comment, a quoted value, a text field or a tag
+  kSpace,    // blank, tab, CR: between tokens
+  kFeed,     // line feed: between tokens, and a new line
+};
+
+struct byte_classes {
+  byte_class of[256];
+};
+
+static constexpr byte_classes make_byte_classes() {
+  byte_classes classes{};
+  for (int c = 0; c < 256; ++c) classes.of[c] = kPlain;
+  for (char c : {' ', '\t', '\r'}) classes.of[int(c)] = kSpace;
+  classes.of[int('\n')] = kFeed;
+  for (char c : {'#', '\'', '"', ';', '_'}) classes.of[int(c)] = kStarter;
+  for (char c : {'.', '?', 'd', 'D', 'l', 'L', 's', 'S', 'g', 'G'}) {
+    classes.of[int(c)] = kKeyish;
+  }
+  return classes;
+}
+
+static constexpr byte_classes kByteClasses = make_byte_classes();
+
+static byte_class class_of(char c) {
+  return kByteClasses.of[static_cast<unsigned char>(c)];
+}
+
+// A control character in a value: none fits a PDB field.
+static bool is_control(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+}
+
+static std::size_t count_controls(const char* from, const char* to) {
+  return std::count_if(from, to, is_control);
+}
+
+// What a word is, told by its first bytes and its length: a value, an
+// absent value, a tag or a keyword. text holds at least its first
+// kMaxValue bytes, and the longest keyword, global_, has 7.
+static cif_token_kind kind_of_word(std::string_view text, std::size_t length) {
+  if (length == 1 && (text[0] == '.' || text[0] == '?')) return kCifAbsent;
+  if (text[0] == '_') return kCifTag;
+  if (length < 5) return kCifValue;
+  switch (lower(text[0])) {
+    case 'd':
+      return starts_with_any_case(text, "data_") ? kCifData : kCifValue;
+    case 'l':
+      return length == 5 && starts_with_any_case(text, "loop_") ? kCifLoop
+                                                                : kCifValue;
+    case 's':
+      if (starts_with_any_case(text, "save_")) {
+        return length == 5 ? kCifSaveEnd : kCifSave;
+      }
+      return length == 5 && starts_with_any_case(text, "stop_") ? kCifOther
+                                                                : kCifValue;
+    case 'g':
+      return length == 7 && starts_with_any_case(text, "global_") ? kCifOther
+                                                                  : kCifValue;
+    default:
+      return kCifValue;
+  }
+}
+
+// Takes the next block of text; false, with none at hand, at the end. The
+// values that lie in the block at hand are given bytes of their own first.
+static bool more_text(cif_scanner& s) {
+  for (std::size_t i = 0; i < s.kept_count; ++i) {
+    cif_value& v = s.kept[i];
+    if (v.text.data() != v.own) copy_to_own(v);
+  }
+  s.window = nullptr;
+  std::string_view text;
+  if (!read_text(s.in, text)) {
+    s.begin = s.next = s.end = nullptr;
+    return false;
+  }
+  s.begin = s.next = text.data();
+  s.end = text.data() + text.size();
+  return true;
+}
+
+// Keeps [from, to), the part of a token that this block holds, before the
+// next block is taken: its first bytes, its length, its control characters,
+// its last two bytes, and, where the token may be a long number, all of it
+// in the number reader.
+static void carry(cif_scanner& s, const char* from, const char* to) {
+  if (from == to) return;
+  std::size_t n = to - from;
+  if (s.number != nullptr) {
+    if (s.carried_length == 0) start_number(*s.number);
+    read_number_part(*s.number, from, n);
+  }
+  std::size_t kept = std::min(n, kMaxValue - s.carried_size);
+  memcpy(s.carried + s.carried_size, from, kept);
+  s.carried_size += kept;
+  s.carried_length += n;
+  s.carried_controls += count_controls(from, to);
+  s.carried_tail[0] = n >= 2 ? to[-2] : s.carried_tail[1];
+  s.carried_tail[1] = to[-1];
+}
+
+// Drops the last byte carried: the quote or line end that turned out to end
+// the token.
+static void uncarry_last(cif_scanner& s) {
+  if (s.carried_size == s.carried_length) --s.carried_size;
+  --s.carried_length;
+  s.carried_controls -= is_control(s.carried_tail[1]);
+  s.carried_tail[1] = s.carried_tail[0];
+}
+
+// Sets t's bytes: what was carried of it, and [from, to).
+static void settle(cif_scanner& s, cif_token& t, const char* from,
+                   const char* to) {
+  if (s.carried_length == 0) {
+    t.text = std::string_view(from, to - from);
+    t.length = t.text.size();
+    t.control = count_controls(from, to) != 0;
+    if (s.number != nullptr && t.length > kMaxValue) {
+      start_number(*s.number);
+      read_number_part(*s.number, from, t.length);
+    }
+    return;
+  }
+  carry(s, from, to);
+  t.text = std::string_view(s.carried, s.carried_size);
+  t.length = s.carried_length;
+  t.control = s.carried_controls != 0;
+}
+
+static void skip_to_line_feed(cif_scanner& s) {
+  for (;;) {
+    const void* feed = memchr(s.next, '\n', s.end - s.next);
+    if (feed != nullptr) {
+      s.next = static_cast<const char*>(feed);
+      return;
+    }
+    if (!more_text(s)) return;
+  }
+}
+
+// Passes over white space and comments to the next token's first byte;
+// false at the end of the input.
+static bool skip_to_token(cif_scanner& s) {
+  for (;;) {
+    const char* p = s.next;
+    while (p != s.end && class_of(*p) == kSpace) ++p;
+    if (p != s.next) s.line_start = false;
+    s.next = p;
+    if (p == s.end) {
+      if (!more_text(s)) return false;
+    } else if (*p == '\n') {
+      ++s.line;
+      s.line_start = true;
+      ++s.next;
+    } else if (*p == '#') {
+      skip_to_line_feed(s);
+    } else {
+      return true;
+    }
+  }
+}
+
+static void scan_bare(cif_scanner& s, cif_token& t) {
+  const char* from = s.next;
+  for (;;) {
+    const char* p = s.next;
+    while (p != s.end && class_of(*p) < kSpace) ++p;
+    s.next = p;
+    if (p != s.end) break;
+    carry(s, from, p);
+    bool more = more_text(s);
+    from = s.next;
+    if (!more) break;
+  }
+  settle(s, t, from, s.next);
+  t.kind = kind_of_word(t.text, t.length);
+}
+
+// A quoted value ends at its quote followed by white space, so that 'O5'X'
+// is the value O5'X; it may not run past its line.
+static void scan_quoted(cif_scanner& s, cif_token& t) {
+  char quote = *s.next++;
+  const char* from = s.next;
+  t.kind = kCifValue;
+  for (;;) {
+    const char* p = s.next;
+    while (p != s.end && *p != quote && *p != '\n') ++p;
+    if (p != s.end && *p == '\n') {
+      die_at(s, t.line, "quoted value not closed on its line");
+    }
+    if (p == s.end) {
+      carry(s, from, p);
+      if (!more_text(s)) die_at(s, t.line, "quoted value not closed");
+      from = s.next;
+    } else if (p + 1 != s.end) {
+      s.next = p + 1;
+      if (!is_blank(p[1])) continue;
+      settle(s, t, from, p);
+      return;
+    } else {
+      // The quote ends the block: the next block's first byte tells.
+      carry(s, from, p + 1);
+      if (!more_text(s) || is_blank(*s.next)) {
+        uncarry_last(s);
+        settle(s, t, s.next, s.next);
+        return;
+      }
+      from = s.next;
+    }
+  }
+}
+
+// A text field runs from a ';' that starts a line to the next line that
+// starts with one; its value is what lies between, less the line end before
+// the closing ';': the line feed, and in a file of CRLF line ends the CR
+// before it.
+static void scan_text_field(cif_scanner& s, cif_token& t) {
+  const char* from = ++s.next;
+  t.kind = kCifValue;
+  for (;;) {
+    const char* feed =
+        static_cast<const char*>(memchr(s.next, '\n', s.end - s.next));
+    if (feed == nullptr) {
+      carry(s, from, s.end);
+      if (!more_text(s)) die_at(s, t.line, "text field not closed");
+      from = s.next;
+      continue;
+    }
+    ++s.line;
+    if (feed + 1 != s.end) {
+      s.next = feed + 1;
+      if (feed[1] != ';') continue;
+      const char* to = feed;
+      if (to != from && to[-1] == '\r') {
+        --to;
+      } else if (to == from && s.carried_length != 0 &&
+                 s.carried_tail[1] == '\r') {
+        uncarry_last(s);
+      }
+      settle(s, t, from, to);
+      s.next = feed + 2;
+      return;
+    }
+    // The line feed ends the block: the next block's first byte tells.
+    carry(s, from, s.end);
+    if (!more_text(s)) die_at(s, t.line, "text field not closed");
+    from = s.next;
+    if (*s.next == ';') {
+      uncarry_last(s);
+      if (s.carried_length != 0 && s.carried_tail[1] == '\r') uncarry_last(s);
+      settle(s, t, from, from);
+      ++s.next;
+      return;
+    }
+  }
+}
+
+void next_token(cif_scanner& s, cif_token& t) {
+  // It moves next and counts lines: what read_loop_values knew is stale.
+  s.window = nullptr;
+  if (!skip_to_token(s)) {
+    t.kind = kCifEnd;
+    t.line = s.line;
+    return;
+  }
+  t.line = s.line;
+  bool line_start = s.line_start;
+  s.line_start = false;
+  s.carried_size = s.carried_length = s.carried_controls = 0;
+  s.carried_tail[0] = s.carried_tail[1] = '\0';
+  char c = *s.next;
+  if (c == ';' && line_start) {
+    scan_text_field(s, t);
+  } else if (c == '\'' || c == '"') {
+    scan_quoted(s, t);
+  } else {
+    scan_bare(s, t);
+  }
+}
+
+void store_value(const cif_scanner& s, cif_value& v, const cif_token& t) {
+  v.absent = t.kind == kCifAbsent;
+  v.length = v.absent ? 0 : t.length;
+  v.text = std::string_view(t.text.data(), std::min(v.length, kMaxValue));
+  v.control = t.control;
+  v.line = t.line;
+  if (v.text.data() == s.carried) copy_to_own(v);
+}
+
+// The classes of 64 bytes.
+
+cif_masks classified_plainly(const char* bytes) {
+  cif_masks m = {0, 0, 0};
+  for (int i = 0; i < 64; ++i) {
+    char c = bytes[i];
+    std::uint64_t bit = std::uint64_t{1} << i;
+    bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    if (blank) m.blanks |= bit;
+    if (c == '\n') m.feeds |= bit;
+    if (!blank && is_control(c)) m.controls |= bit;
+  }
+  return m;
+}
+
+// Control characters other than blanks are rare: the vector code only
+// tells whether there are any, and the plain loop finds them.
+[[gnu::noinline]] static std::uint64_t controls_of(const char* bytes) {
+  return classified_plainly(bytes).controls;
+}
+
+#if defined(__SSE2__)
+
+// Every blank, tab, CR and LF, and every other control character.
+[[gnu::noinline]] static cif_masks classify_exactly(const char* bytes) {
+  const __m128i space = _mm_set1_epi8(' ');
+  const __m128i tab = _mm_set1_epi8('\t');
+  const __m128i feed = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i last_control = _mm_set1_epi8(0x1f);
+  const __m128i del = _mm_set1_epi8(0x7f);
+  cif_masks m = {0, 0, 0};
+  __m128i controls = _mm_setzero_si128();
+  for (int k = 0; k < 4; ++k) {
+    __m128i v =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
+    __m128i feeds = _mm_cmpeq_epi8(v, feed);
+    __m128i blanks = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(v, space), feeds),
+        _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, cr)));
+    // Unsigned v <= 0x1f: the minimum of the two is v.
+    __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(v, last_control), v);
+    controls = _mm_or_si128(
+        controls,
+        _mm_andnot_si128(blanks, _mm_or_si128(low, _mm_cmpeq_epi8(v, del))));
+    int shift = 16 * k;
+    m.blanks |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(blanks))}
+                << shift;
+    m.feeds |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(feeds))} << shift;
+  }
+  if (_mm_movemask_epi8(controls) != 0) m.controls = controls_of(bytes);
+  return m;
+}
+
+// Most windows hold no byte below the blank but line feeds: their blanks
+// are the bytes up to the blank, with a compare fewer. Any other, a tab or
+// a CR say, is classified exactly.
+static cif_masks classify(const char* bytes) {
+  const __m128i space = _mm_set1_epi8(' ');
+  const __m128i feed = _mm_set1_epi8('\n');
+  const __m128i del = _mm_set1_epi8(0x7f);
+  std::uint64_t low = 0;
+  std::uint64_t spaces_and_feeds = 0;
+  std::uint64_t feeds = 0;
+  __m128i dels = _mm_setzero_si128();
+  for (int k = 0; k < 4; ++k) {
+    __m128i v =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
+    __m128i f = _mm_cmpeq_epi8(v, feed);
+    int shift = 16 * k;
+    low |= std::uint64_t{std::uint16_t(
+               _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, space), v)))}
+           << shift;
+    spaces_and_feeds |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(
+                            _mm_or_si128(_mm_cmpeq_epi8(v, space), f)))}
+                        << shift;
+    feeds |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(f))} << shift;
+    dels = _mm_or_si128(dels, _mm_cmpeq_epi8(v, del));
+  }
+  if (low != spaces_and_feeds || _mm_movemask_epi8(dels) != 0) {
+    return classify_exactly(bytes);
+  }
+  return {low, feeds, 0};
+}
+
+#elif defined(__ARM_NEON) && !defined(__ARM_BIG_ENDIAN)
+
+// NEON has no movemask: each byte's compare result, masked to its bit's
+// weight and summed in pairs three times over, gives the bits of 64 bytes.
+static std::uint64_t bits_of(const uint8x16_t (&compared)[4]) {
+  static const uint8_t kWeights[16] = {1, 2, 4, 8, 16, 32, 64, 128,
+                                       1, 2, 4, 8, 16, 32, 64, 128};
+  const uint8x16_t weights = vld1q_u8(kWeights);
+  uint8x8_t pairs[4];
+  for (int k = 0; k < 4; ++k) {
+    uint8x16_t weighed = vandq_u8(compared[k], weights);
+    pairs[k] = vpadd_u8(vget_low_u8(weighed), vget_high_u8(weighed));
+  }
+  uint8x8_t sums =
+      vpadd_u8(vpadd_u8(pairs[0], pairs[1]), vpadd_u8(pairs[2], pairs[3]));
+  return vget_lane_u64(vreinterpret_u64_u8(sums), 0);
+}
+
+static cif_masks classify(const char* bytes) {
+  uint8x16_t blanks[4], feeds[4];
+  uint8x16_t controls = vdupq_n_u8(0);
+  for (int k = 0; k < 4; ++k) {
+    uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t*>(bytes + 16 * k));
+    feeds[k] = vceqq_u8(v, vdupq_n_u8('\n'));
+    blanks[k] = vorrq_u8(
+        vorrq_u8(vceqq_u8(v, vdupq_n_u8(' ')), feeds[k]),
+        vorrq_u8(vceqq_u8(v, vdupq_n_u8('\t')), vceqq_u8(v, vdupq_n_u8('\r'))));
+    controls =
+        vorrq_u8(controls, vbicq_u8(vorrq_u8(vcleq_u8(v, vdupq_n_u8(0x1f)),
+                                             vceqq_u8(v, vdupq_n_u8(0x7f))),
+                                    blanks[k]));
+  }
+  cif_masks m = {bits_of(blanks), bits_of(feeds), 0};
+  uint8x8_t any = vorr_u8(vget_low_u8(controls), vget_high_u8(controls));
+  if (vget_lane_u64(vreinterpret_u64_u8(any), 0) != 0) {
+    m.controls = controls_of(bytes);
+  }
+  return m;
+}
+
+#else
+
+static cif_masks classify(const char* bytes) {
+  return classified_plainly(bytes);
+}
+
+#endif
+
+cif_masks classified(const char* bytes) { return classify(bytes); }
+
+// The loop rows' values, 64 bytes at a time.
+
+static int first_bit(std::uint64_t mask) { return __builtin_ctzll(mask); }
+
+// The first line feed of a mask, or 64 for none.
+static int first_feed(std::uint64_t feeds) {
+  return feeds == 0 ? 64 : first_bit(feeds);
+}
+
+// The window of 64 bytes in hand: where it is, its blanks, the line feeds
+// of it not yet counted, and its control characters.
+struct window {
+  const char* at;
+  std::uint64_t blanks;
+  std::uint64_t feeds;
+  std::uint64_t controls;
+};
+
+static window window_at(const char* at) {
+  cif_masks m = classify(at);
+  return {at, m.blanks, m.feeds, m.controls};
+}
+
+// The end of the quoted value that begins at p, where the block holds it and
+// it is plain: its closing quote, followed by a blank, on its line. nullptr
+// for anything else, which next_token reads or refuses. control tells
+// whether the value holds a control character.
+static const char* quoted_end(const char* p, const char* end, bool& control) {
+  char quote = *p;
+  control = false;
+  for (const char* q = p + 1; q + 1 < end; ++q) {
+    if (*q == '\n') return nullptr;
+    if (*q == quote && is_blank(q[1])) return q;
+    control |= is_control(*q);
+  }
+  return nullptr;
+}
+
+// Reads the quoted value at offset start of w where it is plain: its
+// closing quote, followed by a blank, on its line, within kMaxValue bytes
+// and the block, and the window after it whole in the block and plain.
+// Moves w on to the window that holds the byte after the value, sets value
+// to the value, and returns that byte's offset in w; returns -1, changing
+// nothing, where next_token is to read the value or refuse it.
+[[gnu::noinline]] static int read_quoted_value(window& w, int start,
+                                               const char* end,
+                                               std::string_view& value,
+                                               bool& control) {
+  const char* p = w.at + start;
+  const char* close = quoted_end(p, end, control);
+  if (close == nullptr || close - p - 1 > std::ptrdiff_t(kMaxValue)) {
+    return -1;
+  }
+  // No line feed lies within a quoted value: none is passed over.
+  std::ptrdiff_t offset = close + 1 - w.at;
+  if (offset >= 64) {
+    const char* at = w.at + offset / 64 * 64;
+    if (end - at < 64) return -1;
+    window next = window_at(at);
+    if (next.controls != 0) return -1;
+    w = next;
+  }
+  value = std::string_view(p + 1, close - p - 1);
+  return static_cast<int>(offset % 64);
+}
+
+static void store(cif_value* v, const char* text, std::size_t length,
+                  bool absent, bool control, long line) {
+  std::size_t n = absent ? 0 : length;
+  v->text = std::string_view(text, n);
+  v->length = n;
+  v->absent = absent;
+  v->control = control;
+  v->line = line;
+}
+
+// Bits 0 to n - 1, for n from 0 to 64.
+static std::uint64_t low_bits(int n) {
+  return n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+}
+
+// The bytes of a window that begin a word: not blank, and first in the
+// window or after a blank. A window begins after a blank or at a word.
+static std::uint64_t word_starts(std::uint64_t blanks) {
+  return ~blanks & (blanks << 1 | 1);
+}
+
+// Where the word that the window's end cuts begins: after its last blank;
+// 64 where its last byte is blank, 0 where none is.
+static int cut_word(std::uint64_t blanks) {
+  if (blanks >> 63 != 0) return 64;
+  return blanks == 0 ? 0 : 64 - __builtin_clzll(blanks);
+}
+
+// Windows are read on from where the word that the last one cuts begins,
+// or from its end: every word read from a window ends in it. One with a
+// control character other than a blank, which is rare, is left to
+// next_token, which tells the values that hold it.
+bool read_loop_values(cif_scanner& s, cif_loop& loop) {
+  if (loop.columns > kMappedColumns) return false;
+  const char* const end = s.end;
+  const char* at = s.window;
+  std::uint64_t blanks = s.blanks;
+  std::uint64_t feeds = s.feeds;
+  std::uint64_t starts;  // of the words not yet read that end in the window
+  int cut;               // where the word that the window cuts begins
+  int feed_at;
+  // Takes the window at from, where the block holds it and it is plain.
+  auto window_from = [&](const char* from) {
+    if (end - from < 64) return false;
+    window w = window_at(from);
+    if (w.controls != 0) return false;
+    at = from;
+    blanks = w.blanks;
+    feeds = w.feeds;
+    feed_at = first_feed(feeds);
+    cut = cut_word(blanks);
+    starts = word_starts(blanks) & low_bits(cut);
+    return true;
+  };
+  if (at == nullptr || s.next >= at + 64) {
+    if (!window_from(s.next)) return false;
+  } else {
+    feed_at = first_feed(feeds);
+    cut = cut_word(blanks);
+    starts = word_starts(blanks) & low_bits(cut) &
+             ~low_bits(static_cast<int>(s.next - at));
+  }
+  long line = s.line;
+  cif_value* const* value_of = loop.value_of + loop.column;
+  cif_value* const* const row_end = loop.value_of + loop.columns;
+  bool row_ended = false;
+  const char* left_at;  // where next_token is to read on
+  for (;;) {
+    if (starts == 0) {
+      // What is left of the window is blank, or a word it cuts.
+      for (; feeds != 0; feeds &= feeds - 1) ++line;
+      left_at = at + cut;
+      // A word as long as a window is next_token's.
+      if (cut == 0 || !window_from(left_at)) {
+        at = nullptr;
+        break;
+      }
+      continue;
+    }
+    int start = first_bit(starts);
+    while (feed_at < start) {
+      ++line;
+      feeds &= feeds - 1;
+      feed_at = first_feed(feeds);
+    }
+    const char* p = at + start;
+    int length = first_bit(blanks >> start);
+    int resume = start + length;  // the offset after the word
+    byte_class first = class_of(*p);
+    if (value_of == loop.value_of) loop.row_line = line;
+    if (first == kPlain) {
+      // The common case.
+      starts &= starts - 1;
+      if (cif_value* v = *value_of) store(v, p, length, false, false, line);
+    } else if (first == kKeyish) {
+      if (length >= 5 &&
+          kind_of_word(std::string_view(p, length), length) != kCifValue) {
+        left_at = p;
+        break;
+      }
+      starts &= starts - 1;
+      bool absent = length == 1 && (*p == '.' || *p == '?');
+      if (cif_value* v = *value_of) store(v, p, length, absent, false, line);
+    } else {
+      window w = {at, blanks, feeds, 0};
+      std::string_view value;
+      bool control;
+      resume = *p == '\'' || *p == '"'
+                   ? read_quoted_value(w, start, end, value, control)
+                   : -1;
+      if (resume < 0) {
+        left_at = p;
+        break;
+      }
+      // Blanks within the quotes began no word.
+      at = w.at;
+      blanks = w.blanks;
+      feeds = w.feeds;
+      feed_at = first_feed(feeds);
+      cut = cut_word(blanks);
+      starts = word_starts(blanks) & low_bits(cut) & ~low_bits(resume);
+      if (cif_value* v = *value_of) {
+        store(v, value.data(), value.size(), false, control, line);
+      }
+    }
+    if (++value_of == row_end) {
+      value_of = loop.value_of;
+      row_ended = true;
+      left_at = at + resume;
+      break;
+    }
+  }
+  if (left_at != s.next) {
+    s.line_start = left_at[-1] == '\n';
+    s.next = left_at;
+  }
+  s.line = line;
+  loop.column = static_cast<int>(value_of - loop.value_of);
+  s.window = at;
+  s.blanks = blanks;
+  s.feeds = feeds;
+  return row_ended;
+}

@@ -1,0 +1,135 @@
+#ifndef PDB_CONVERT_CIF_SCANNER_H_
+#define PDB_CONVERT_CIF_SCANNER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "numbers.h"
+
+struct input_file;
+
+// The tokens of a CIF text, read a block at a time from an input: values,
+// tags, the keywords data_, loop_, save_, global_ and stop_, with white
+// space and comments between them. A token's kind is told by its first
+// bytes, however the reads cut it; of its bytes, the first kMaxValue are
+// kept, the rest counted.
+
+// The most bytes of a token kept: enough to tell every keyword and the tags
+// that are read, and to show a value in a message.
+constexpr std::size_t kMaxValue = 64;
+
+// A value of an item: its first kMaxValue bytes where they lie in the block
+// read, or in bytes of its own (own), once that block is to be replaced.
+struct cif_value {
+  std::string_view text;
+  std::size_t length = 0;  // bytes the value has
+  bool absent = true;      // not given, or . or ?
+  bool control = false;    // it holds a control character (a line feed, say)
+  long line = 0;
+  // For a number: where a value longer than kMaxValue is read whole.
+  number_reader* number = nullptr;
+  char own[kMaxValue];
+};
+
+// Moves v's text into its own bytes, before the text it lies in is replaced.
+inline void copy_to_own(cif_value& v) {
+  if (!v.text.empty()) memcpy(v.own, v.text.data(), v.text.size());
+  v.text = std::string_view(v.own, v.text.size());
+}
+
+enum cif_token_kind {
+  kCifValue,
+  kCifAbsent,  // . or ?, unquoted
+  kCifTag,
+  kCifLoop,
+  kCifData,
+  kCifSave,     // save_ and a name: a save frame begins
+  kCifSaveEnd,  // save_ alone: it ends
+  kCifOther,    // global_, stop_
+  kCifEnd,      // of the input
+};
+
+struct cif_token {
+  cif_token_kind kind;
+  std::string_view text;  // its bytes: at least the first kMaxValue of them
+  std::size_t length;     // how many it has
+  bool control;           // it holds a control character
+  long line;
+};
+
+// The columns of a loop that read_loop_values stores the values of.
+constexpr int kMappedColumns = 256;
+
+// A loop's rows as they are read: where each column's values go (nullptr:
+// nowhere), and where the row in hand is.
+struct cif_loop {
+  int columns = 0;
+  int column = 0;  // of the next value
+  long row_line = 0;
+  cif_value* value_of[kMappedColumns];
+};
+
+// The scanner of one input. Values stored from the block at hand (kept, the
+// values a caller stores in) get bytes of their own before a block replaces
+// it; a value longer than kMaxValue is read whole into number, where that
+// is set.
+struct cif_scanner {
+  input_file* in = nullptr;
+  const char* file = nullptr;  // its name, for the messages
+  long line = 1;
+  cif_value* kept = nullptr;
+  std::size_t kept_count = 0;
+  number_reader* number = nullptr;  // for the next token, or nullptr
+
+  // The block at hand: [begin, end), read up to next.
+  const char* begin = nullptr;
+  const char* next = nullptr;
+  const char* end = nullptr;
+  bool line_start = true;  // next is the first byte of a line
+
+  // What read_loop_values knows of the 64 bytes at window: its blanks, and
+  // the line feeds not yet counted.
+  const char* window = nullptr;
+  std::uint64_t blanks = 0;
+  std::uint64_t feeds = 0;
+
+  // What the blocks before the one at hand held of a token.
+  char carried[kMaxValue];
+  std::size_t carried_size = 0;
+  std::size_t carried_length = 0;
+  std::size_t carried_controls = 0;
+  char carried_tail[2];  // its last two bytes
+};
+
+// Sets t to the next token; kCifEnd at the end of the input. A quoted value
+// or a text field never closed prints "<file>:<line>: ..." on stderr and
+// exits 1.
+void next_token(cif_scanner& s, cif_token& t);
+
+// Stores t, a value that s has just read, in v.
+void store_value(const cif_scanner& s, cif_value& v, const cif_token& t);
+
+// Reads a loop's values while they are plain (bare words, absent values,
+// quoted values on their line) and the block holds them, storing each in
+// loop.value_of[column]. Stops after the value that ends a row, and returns
+// true, or before anything else (a tag, a keyword, a comment, a text field,
+// a value longer than kMaxValue, bytes with a control character other than
+// a blank), returning false; next_token then reads on. A loop of more than
+// kMappedColumns columns is all next_token's.
+bool read_loop_values(cif_scanner& s, cif_loop& loop);
+
+// The classes of 64 bytes, a bit a byte: bit i for bytes[i].
+struct cif_masks {
+  std::uint64_t blanks;    // blank, tab, CR, LF: white space
+  std::uint64_t feeds;     // LF
+  std::uint64_t controls;  // other control characters, and DEL
+};
+
+// With the processor's vector instructions, where there are.
+cif_masks classified(const char* bytes);
+// A byte at a time: what classified must give.
+cif_masks classified_plainly(const char* bytes);
+
+#endif  // PDB_CONVERT_CIF_SCANNER_H_

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "input_file.h"
 #include "numbers.h"
 #include "string_functions.h"
 
@@ -84,6 +85,7 @@ static long number_row(atom_site_records& records, const cif_value* row,
 [[noreturn]] static void refuse(const atom_site_records& records, long line,
                                 const char* what, std::string_view text,
                                 bool cut) {
+  fail_if_damaged(records.input);
   fprintf(stderr, "%s:%ld: %s \"%.*s%s\" does not fit the PDB format\n",
           records.file.c_str(), line, what, static_cast<int>(text.size()),
           text.data(), cut ? "..." : "");
@@ -99,6 +101,7 @@ static void refuse_value(const atom_site_records& records, const cif_value& v,
 [[noreturn]] static void refuse_long_number(const atom_site_records& records,
                                             const cif_value& v,
                                             const char* what) {
+  fail_if_damaged(records.input);
   fprintf(stderr, "%s:%ld: %s \"%.*s...\" is longer than %zu characters\n",
           records.file.c_str(), v.line, what, static_cast<int>(v.text.size()),
           v.text.data(), kMaxValue);

@@ -388,4 +388,12 @@ bool read_text(input_file* in, std::string_view& text) {
   return true;
 }
 
+void fail_if_damaged(input_file* in) {
+  if (!in->stream) return;
+  do {
+    in->begin = in->end;
+  } while (fill(in));
+  if (in->failed) die_unreadable(in);
+}
+
 void close_input(input_file* in) { delete in; }

@@ -124,6 +124,7 @@ struct record_input {
 
 [[noreturn]] static void die_at(const record_input* r, long line,
                                 const char* what) {
+  fail_if_damaged(r->in);
   fprintf(stderr, "%s:%ld: %s\n", r->name.c_str(), line, what);
   exit(1);
 }
@@ -723,6 +724,7 @@ record_input* open_records(const std::string& pdb_file) {
   r->in = open_input(pdb_file);
   r->name = pdb_file;
   r->records.file = pdb_file;
+  r->records.input = r->in;
   r->mmcif = holds_mmcif(r->in, r->line);
   // mmCIF lines are counted from 1 where they are scanned; PDB lines as read.
   if (r->mmcif) ++r->line;
@@ -738,5 +740,7 @@ bool read_record(record_input* r, std::string_view& line) {
 long record_line(const record_input* r) {
   return r->mmcif ? r->row_line : r->line;
 }
+
+void fail_if_damaged(record_input* r) { fail_if_damaged(r->in); }
 
 void close_records(record_input* r) { delete r; }

@@ -253,14 +253,30 @@ static bool copied_range(off_t from, off_t to) {
   return true;
 }
 
+// Reserves room in the output for size bytes where it holds old_size, without
+// changing its size; false, with errno set, where it cannot, and EOPNOTSUPP
+// where its file system cannot reserve room at all. macOS reserves room past
+// the blocks a file has, with fcntl's F_PREALLOCATE, all of it or none.
+static bool reserve(off_t old_size, off_t size) {
+#ifdef FALLOC_FL_KEEP_SIZE
+  (void)old_size;
+  return fallocate(output.fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0;
+#else
+  if (size <= old_size) return true;
+  fstore_t room = {F_ALLOCATEALL, F_PEOFPOSMODE, 0, size - old_size, 0};
+  if (fcntl(output.fd, F_PREALLOCATE, &room) != -1) return true;
+  if (errno == ENOTSUP || errno == EINVAL) errno = EOPNOTSUPP;
+  return false;
+#endif
+}
+
 // The new file's size bytes copied over the output's old_size. The space for
 // them is reserved first, so that a full disk fails the run before the old
 // bytes are touched. A file system that cannot reserve space gets the part
 // past the old end first, the only part that needs new space where a file
 // system writes in place, cut off again where that fails.
 static bool copied_over(off_t old_size, off_t size) {
-  bool reserved =
-      size == 0 || fallocate(output.fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0;
+  bool reserved = size == 0 || reserve(old_size, size);
   if (!reserved && errno != EOPNOTSUPP && errno != ENOSYS) {
     // What was reserved before the disk was full.
     ftruncate(output.fd, old_size);

@@ -70,9 +70,20 @@ static bool plain_name(const std::string& name) {
   return !name.empty() && name != "." && name != "..";
 }
 
+// A directory is opened only to reach the files in it, which needs no
+// permission to read it: O_PATH, or macOS's O_SEARCH. A system with neither
+// needs that permission.
+#if defined(O_PATH)
+static const int kReachOnly = O_PATH | O_DIRECTORY;
+#elif defined(O_SEARCH)
+static const int kReachOnly = O_SEARCH | O_DIRECTORY;
+#else
+static const int kReachOnly = O_RDONLY | O_DIRECTORY;
+#endif
+
 // Opens the directory path, relative to base, in pieces shorter than
-// PATH_MAX, so that a longer path is not refused. Returns an O_PATH
-// descriptor, or -1 with errno set.
+// PATH_MAX, so that a longer path is not refused. Returns a descriptor that
+// reaches it, or -1 with errno set.
 static int open_directory(int base, const std::string& path) {
   int directory = base;
   std::string::size_type from = 0;
@@ -90,8 +101,7 @@ static int open_directory(int base, const std::string& path) {
       ++end;
     }
     std::string piece = end > from ? path.substr(from, end - from) : ".";
-    int next =
-        openat(directory, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    int next = openat(directory, piece.c_str(), kReachOnly | O_CLOEXEC);
     if (directory != base) close_descriptor(directory);
     if (next < 0) return -1;
     directory = next;
@@ -141,10 +151,22 @@ static bool names_inherited_descriptor(const std::string& path) {
   return false;
 }
 
+// Whether a descriptor with these flags only reaches its file: an O_PATH one
+// cannot write whatever its access mode says. macOS's O_SEARCH has the
+// access mode O_RDONLY.
+static bool reaches_only(int flags) {
+#ifdef O_PATH
+  return (flags & O_PATH) != 0;
+#else
+  (void)flags;
+  return false;
+#endif
+}
+
 static bool open_for_writing(int fd, const struct stat& file) {
   int flags = fcntl(fd, F_GETFL);
   struct stat status;
-  return flags != -1 && (flags & O_PATH) == 0 &&
+  return flags != -1 && !reaches_only(flags) &&
          (flags & O_ACCMODE) != O_RDONLY && fstat(fd, &status) == 0 &&
          same_file(status, file);
 }
@@ -220,13 +242,21 @@ static output_kind open_existing(examined_output& found) {
 }
 
 // Whether directory lets no file in it be renamed or removed: it is
-// append-only or immutable (chattr +a, +i). A new file made there could
-// neither replace the output nor be removed.
+// append-only or immutable (chattr +a, +i; on macOS and BSD, chflags uappnd,
+// sappnd, uchg, schg). A new file made there could neither replace the output
+// nor be removed.
 static bool keeps_its_files(int directory) {
+#ifdef STATX_ATTR_APPEND
   struct statx status;
   return statx(directory, "", AT_EMPTY_PATH, 0, &status) == 0 &&
          (status.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) !=
              0;
+#else
+  struct stat status;
+  return fstat(directory, &status) == 0 &&
+         (status.st_flags &
+          (UF_APPEND | SF_APPEND | UF_IMMUTABLE | SF_IMMUTABLE)) != 0;
+#endif
 }
 
 output_kind examine(const std::string& outfile, examined_output& found) {

@@ -22,13 +22,25 @@ static const std::size_t kMaxNameInTemporary =
 static const int kMaxCreateTries = 100;
 
 // The signals whose default action ends the process, besides the real-time
-// ones; SIGKILL cannot be caught.
+// ones; SIGKILL cannot be caught. Those that only some systems have are
+// taken where they are defined. SIGPOLL is Linux's SIGIO, which ends the
+// process there; BSD's and macOS's SIGIO is ignored by default, and a
+// handler there would remove the new file of a run that goes on.
 static const int kEndingSignals[] = {
-    SIGHUP,    SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
-    SIGFPE,    SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,
-    SIGXCPU,   SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS,
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS,
+    SIGFPE,    SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE,   SIGALRM, SIGTERM,
+    SIGXCPU,   SIGXFSZ, SIGSYS,  SIGPROF, SIGVTALRM,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
 #ifdef SIGSTKFLT
     SIGSTKFLT,
+#endif
+#ifdef SIGEMT
+    SIGEMT,
 #endif
 };
 
@@ -93,10 +105,12 @@ static bool install_cleanup() {
   for (int signal_number : kEndingSignals) {
     install_over_default(signal_number, action);
   }
+#ifdef SIGRTMIN
   for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX;
        ++signal_number) {
     install_over_default(signal_number, action);
   }
+#endif
   restore_signals(previous);
   return true;
 }
@@ -147,6 +161,20 @@ int create_temporary(int directory, const std::string& output_name,
   return fd;
 }
 
+// renameat where no file is named to, or -1 with errno EEXIST; EINVAL where
+// the file system cannot promise that. Linux's renameat2 and macOS's
+// renameatx_np make the same promise under two names.
+static int rename_exclusive(const char* from, const char* to) {
+#ifdef RENAME_NOREPLACE
+  return renameat2(temporary_dir, from, temporary_dir, to, RENAME_NOREPLACE);
+#else
+  int status =
+      renameatx_np(temporary_dir, from, temporary_dir, to, RENAME_EXCL);
+  if (status != 0 && errno == ENOTSUP) errno = EINVAL;
+  return status;
+#endif
+}
+
 int rename_temporary(const std::string& name, bool replace) {
   sigset_t previous = block_signals();
   int status;
@@ -154,8 +182,7 @@ int rename_temporary(const std::string& name, bool replace) {
     status =
         renameat(temporary_dir, temporary_name, temporary_dir, name.c_str());
   } else {
-    status = renameat2(temporary_dir, temporary_name, temporary_dir,
-                       name.c_str(), RENAME_NOREPLACE);
+    status = rename_exclusive(temporary_name, name.c_str());
     // A file system that cannot promise it.
     if (status != 0 && errno == EINVAL) {
       status =

@@ -3,12 +3,15 @@
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "write the ATOM records of a PDB file in fixed columns")
+    "write the ATOM records of a PDB or mmCIF file in fixed columns")
 set(CPACK_PACKAGE_DESCRIPTION
-    "pdb_convert reads the ATOM and HETATM records of a PDB coordinate file by
-fixed columns, renames sixteen old-style, digit-first hydrogen names (1HD2
-becomes HD21, 1HZ becomes HZ1) and writes the ATOM records alone to a new
-file in fixed-column PDB layout.
+    "pdb_convert reads a protein structure file, in the PDB coordinate format
+or in mmCIF, plain or gzip-compressed, and writes its ATOM records alone to
+a new file in fixed-column PDB layout. PDB records are cut by fixed
+columns; each mmCIF _atom_site row is read as the record that the PDB
+archive writes for it. On the way, sixteen old-style hydrogen names are
+renamed by a fixed table: 1HD2 becomes HD21, 1HZ becomes HZ1, and 1H, 2H,
+3H, HE2 and HG all become H.
 
 It is a small filter for scripts, pipelines and batch jobs: two file names,
 no options, one message for each failure and exit status 1 on any of them.")

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 // macOS keeps ACLs apart from extended attributes, and fcopyfile, in
 // copyfile.h, copies both; elsewhere POSIX ACLs are extended attributes,
 // copied one by one.
@@ -10,7 +12,6 @@
 #else
 #include <sys/xattr.h>
 
-#include <cerrno>
 #include <cstring>
 #include <vector>
 #endif
@@ -103,10 +104,14 @@ bool take_attributes(int fd, int replaced_fd, const struct stat& replaced) {
   if ((created.st_uid != replaced.st_uid ||
        created.st_gid != replaced.st_gid) &&
       fchown(fd, replaced.st_uid, replaced.st_gid) != 0) {
+    // An owner that a user namespace cannot map (a rootless container's
+    // file of an outside user) may not be given, as another user's may not.
+    if (errno == EINVAL) errno = EPERM;
     return false;
   }
   if (!copy_attributes(replaced_fd, fd)) return false;
   // fchown and setting an ACL can clear the set-user-ID and set-group-ID
-  // bits: the mode comes last.
+  // bits, and fchown the file capabilities: the mode comes last, the
+  // capabilities with the other attributes after the owner.
   return fchmod(fd, replaced.st_mode & 07777) == 0;
 }

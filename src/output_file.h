@@ -1,34 +1,41 @@
 #ifndef PDB_CONVERT_OUTPUT_FILE_H_
 #define PDB_CONVERT_OUTPUT_FILE_H_
 
-#include <cstdio>
+#include <cstddef>
+#include <memory>
 #include <string>
 
-// Opens a stream for writing outfile, in place of fopen(outfile, "w"). A new
-// or replaceable regular file is written to a new, hidden file beside it,
-// which close_output renames into place, and target is set (to outfile);
-// any other output is written where it is, or through the inherited
-// descriptor it names, and target is left empty. Returns nullptr, with errno
-// set, where outfile cannot be opened.
-FILE* open_output(const std::string& outfile, std::string& target);
+// The output takes converted lines in blocks of whole lines, each of at most
+// this many bytes, and writes them as the output keeps them whole: to a pipe
+// shared with other writers, in writes that it never interleaves with theirs.
+const std::size_t kBlockSize = 64 * 1024;
 
-// As open_output, but only for an output that is written to a new file and
-// renamed into place by close_output: any other output (written in place or
-// through an inherited descriptor) is not opened, target is left empty and
-// nullptr is returned; so is a failure to create the new file (the caller
-// then opens the output with open_output once the input is read, and reports
-// a failure there).
-FILE* open_replacing_output(const std::string& outfile, std::string& target);
+// Opens outfile for a conversion whose input is still to be read. A new or
+// replaceable regular file gets a new, hidden file beside it, which takes the
+// lines as they come and which close_output renames into place. Any other
+// output must not be touched before the input is read whole: its lines are
+// held until open_output opens it. Returns false, with errno set, where the
+// output cannot be opened, or the new file cannot be made (no inode or
+// descriptor is left, say) and the output may not be written where it lies
+// instead: the run is to fail before it holds any of the conversion.
+bool start_output(const std::string& outfile);
 
-// Empties the new file that open_replacing_output opened, where one is open,
-// after a write to it failed: the run is to fail, and a full disk gets the
-// file's space back at once while the input is still read. close_output
-// then fails.
-void empty_new_file();
+// Takes the first size bytes of block, whole lines, as the output's next
+// ones. Where the output is open they are written at once: a failure is
+// remembered, for close_output to report, and a new file is emptied at once,
+// so that a full disk gets its room back while the input is read on. Where it
+// is not, they are held, and block is given a new buffer of kBlockSize bytes.
+void put_lines(std::unique_ptr<char[]>& block, std::size_t size);
 
-// Closes out and, where target is set, puts the new file in the output's
-// place. Returns 0, or EOF where writing, closing or putting it in place
-// failed; the new file is then removed and the output keeps what it held.
-int close_output(FILE* out, const std::string& target);
+// Once the input is read whole, opens outfile where start_output left it to
+// wait, or was not called. Returns false, with errno set, where it cannot be
+// opened.
+bool open_output(const std::string& outfile);
+
+// Writes the lines held, closes the output and, where a new file replaces it,
+// puts that in its place. Returns false where writing, closing or putting it
+// in place failed: the new file is then removed and the output keeps what it
+// held.
+bool close_output();
 
 #endif  // PDB_CONVERT_OUTPUT_FILE_H_

@@ -1,41 +1,50 @@
 #include "output_path.h"
 
+#include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/resource.h>
 #include <unistd.h>
+#if __has_include(<linux/magic.h>)
+#include <linux/magic.h>
+#include <sys/statfs.h>
+#endif
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 // As many links as the kernel follows in one path.
 static const int kMaxLinks = 40;
 
-// Which of the descriptors below tracked_descriptors were open when the
-// program started, before it opened any of its own.
-static const int kMaxTrackedDescriptors = 1024;
-static bool open_at_start[kMaxTrackedDescriptors];
-static int tracked_descriptors = 0;
+// The descriptors open when the program started, before it opened any of its
+// own, in order; whether they were noted.
+static std::vector<int> descriptors_at_start;
+static bool noted = false;
+
+// Lists the descriptors this process has open: Linux lists them in
+// /proc/self/fd, macOS in /dev/fd. Returns false where they cannot be listed.
+static bool list_open_descriptors(std::vector<int>& descriptors) {
+  DIR* listing = opendir("/proc/self/fd");
+  if (listing == nullptr) listing = opendir("/dev/fd");
+  if (listing == nullptr) return false;
+  while (const struct dirent* entry = readdir(listing)) {
+    if (!isdigit(static_cast<unsigned char>(entry->d_name[0]))) continue;
+    int fd = atoi(entry->d_name);
+    if (fd != dirfd(listing)) descriptors.push_back(fd);
+  }
+  closedir(listing);
+  std::sort(descriptors.begin(), descriptors.end());
+  return true;
+}
 
 void note_inherited_descriptors() {
-  struct rlimit limit;
-  int count = kMaxTrackedDescriptors;
-  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < rlim_t(count)) {
-    count = limit.rlim_cur;
-  }
-  // One call for them all: a descriptor that is not open comes back POLLNVAL.
-  static struct pollfd descriptors[kMaxTrackedDescriptors];
-  for (int fd = 0; fd < count; ++fd) {
-    descriptors[fd].fd = fd;
-    descriptors[fd].events = 0;
-  }
-  if (poll(descriptors, count, 0) < 0) return;
-  for (int fd = 0; fd < count; ++fd) {
-    open_at_start[fd] = (descriptors[fd].revents & POLLNVAL) == 0;
-  }
-  tracked_descriptors = count;
+  // Where they cannot be listed, none counts as the caller's: refusing an
+  // output is safer than writing over the input.
+  list_open_descriptors(descriptors_at_start);
+  noted = true;
 }
 
 void close_descriptor(int& fd) {
@@ -110,45 +119,12 @@ static int open_directory(int base, const std::string& path) {
   return directory;
 }
 
-// The descriptor that path names as /dev/fd/N, /proc/self/fd/N or
-// /proc/<this process's id>/fd/N, or as /dev/stdin, /dev/stdout or
-// /dev/stderr; -1 where it names none.
-static int descriptor_in_path(const std::string& path) {
-  static const char* const kStandard[] = {"/dev/stdin", "/dev/stdout",
-                                          "/dev/stderr"};
-  for (int fd = 0; fd < 3; ++fd) {
-    if (path == kStandard[fd]) return fd;
-  }
-  const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/",
-                                  "/proc/thread-self/fd/",
-                                  "/proc/" + std::to_string(getpid()) + "/fd/"};
-  for (const std::string& prefix : prefixes) {
-    if (path.compare(0, prefix.size(), prefix) != 0) continue;
-    std::string number = path.substr(prefix.size());
-    if (number.empty() || number.size() > 9 ||
-        number.find_first_not_of("0123456789") != std::string::npos) {
-      return -1;
-    }
-    return atoi(number.c_str());
-  }
-  return -1;
-}
-
-// A descriptor the caller gave the program: one open when it started. Past
-// those tracked, one open now is the caller's: the program's own take the
-// lowest numbers that were free.
+// A descriptor the caller gave the program: one open when it started,
+// whatever its number. Where they were not noted, any one open now.
 static bool inherited(int fd) {
-  if (fd < tracked_descriptors) return open_at_start[fd];
-  return fcntl(fd, F_GETFD) != -1;
-}
-
-// Where path names a descriptor, whether that one was inherited; errno is
-// set where it was not.
-static bool names_inherited_descriptor(const std::string& path) {
-  int fd = descriptor_in_path(path);
-  if (fd < 0 || inherited(fd)) return true;
-  errno = EBADF;
-  return false;
+  if (!noted) return fcntl(fd, F_GETFD) != -1;
+  return std::binary_search(descriptors_at_start.begin(),
+                            descriptors_at_start.end(), fd);
 }
 
 // Whether a descriptor with these flags only reaches its file: an O_PATH one
@@ -163,27 +139,68 @@ static bool reaches_only(int flags) {
 #endif
 }
 
-static bool open_for_writing(int fd, const struct stat& file) {
+static bool open_for_writing(int fd) {
   int flags = fcntl(fd, F_GETFL);
-  struct stat status;
-  return flags != -1 && !reaches_only(flags) &&
-         (flags & O_ACCMODE) != O_RDONLY && fstat(fd, &status) == 0 &&
-         same_file(status, file);
+  return flags != -1 && !reaches_only(flags) && (flags & O_ACCMODE) != O_RDONLY;
 }
 
-// The inherited descriptor, open for writing, that outfile names: standard
-// output or error by any path to their file, any other as /dev/fd/N or
-// /proc/self/fd/N. Opening the path anew would truncate the file that
-// descriptor was opened on, even with >>; the descriptor itself keeps the
-// redirection's offset and mode. -1 when there is none.
-static int inherited_descriptor(const std::string& outfile,
-                                const struct stat& file) {
-  const int candidates[] = {descriptor_in_path(outfile), STDOUT_FILENO,
-                            STDERR_FILENO};
-  for (int fd : candidates) {
-    if (fd >= 0 && inherited(fd) && open_for_writing(fd, file)) return fd;
+// Standard output or error where they are open for writing on file, the file
+// outfile leads to by whatever path: opening it anew would truncate it, even
+// with >>; the descriptor itself keeps the redirection's offset and mode. -1
+// when it is neither.
+static int standard_stream(const struct stat& file) {
+  for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat status;
+    if (inherited(fd) && open_for_writing(fd) && fstat(fd, &status) == 0 &&
+        same_file(status, file)) {
+      return fd;
+    }
   }
   return -1;
+}
+
+// Whether the entry of directory named after descriptor fd leads to
+// directory itself.
+static bool leads_back(int directory, int fd) {
+  struct stat own, reached;
+  return fstat(directory, &own) == 0 &&
+         fstatat(directory, std::to_string(fd).c_str(), &reached, 0) == 0 &&
+         same_file(own, reached);
+}
+
+// Whether directory is this process's table of descriptors, however its path
+// reached it: /dev/fd, /proc/self/fd, /proc/<pid>/task/<tid>/fd, a link to
+// one of them. Known by what it shows, not by its name: Linux's proc file
+// system shows each descriptor open on directory as an entry leading to it.
+// Another process's table shows such entries where that process holds its
+// own table open by the same numbers; only this process's shows a new
+// descriptor come and go. macOS's /dev/fd, which shows only this process's,
+// is known by what it shows alone.
+static bool is_own_descriptor_table(int directory) {
+#ifdef PROC_SUPER_MAGIC
+  struct statfs file_system;
+  if (fstatfs(directory, &file_system) != 0 ||
+      file_system.f_type != PROC_SUPER_MAGIC) {
+    return false;
+  }
+#endif
+  if (!leads_back(directory, directory)) return false;
+  int probe = fcntl(directory, F_DUPFD_CLOEXEC, 0);
+  // With no descriptor left to open, the first must do.
+  if (probe < 0) return true;
+  bool shown = leads_back(directory, probe);
+  close(probe);
+  return shown && !leads_back(directory, probe);
+}
+
+// The descriptor that an entry of a table of descriptors is named after; -1
+// for any other name.
+static int descriptor_named(const std::string& name) {
+  if (name.empty() || name.size() > 9 ||
+      name.find_first_not_of("0123456789") != std::string::npos) {
+    return -1;
+  }
+  return atoi(name.c_str());
 }
 
 // Moves directory and name to where the link they name leads.
@@ -195,7 +212,6 @@ static bool follow_link(int& directory, std::string& name) {
     errno = ENAMETOOLONG;
     return false;
   }
-  if (!names_inherited_descriptor(std::string(text, length))) return false;
   std::string link_directory;
   split_path(std::string(text, length), link_directory, name);
   if (!plain_name(name)) {
@@ -209,28 +225,54 @@ static bool follow_link(int& directory, std::string& name) {
   return true;
 }
 
+// Where following a path's links by hand ends.
+enum path_end {
+  kAtFile,           // found names a file that is no link, or a missing one
+  kAtDescriptor,     // a descriptor the caller gave, open for writing: found.fd
+  kAtOwnDescriptor,  // a descriptor the caller did not give, or none
+  kNotFollowed,      // a link could not be followed; errno says why
+};
+
 // Follows the symbolic links of found's name to the file they end at, as the
 // kernel would, so that the new file is made and renamed beside that file,
-// and a link stays a link. A dangling link ends at a missing file. Returns
-// false, with errno set, where a link cannot be followed.
-static bool follow_links(examined_output& found) {
+// and a link stays a link. A dangling link ends at a missing file. Where the
+// way enters this process's table of descriptors, the descriptor named there
+// is the output: written through where the caller gave it open for writing,
+// refused where the caller did not give it (the program's own, its input's
+// among them), and where it is open only for reading, the file it is open on,
+// followed on as its link says.
+static path_end follow_links(examined_output& found) {
   for (int links = 0; links <= kMaxLinks; ++links) {
+    int fd = descriptor_named(found.name);
+    if (fd >= 0 && is_own_descriptor_table(found.directory)) {
+      if (!inherited(fd)) return kAtOwnDescriptor;
+      if (open_for_writing(fd)) {
+        found.fd = fd;
+        return kAtDescriptor;
+      }
+    }
     found.exists = fstatat(found.directory, found.name.c_str(), &found.status,
                            AT_SYMLINK_NOFOLLOW) == 0;
-    if (!found.exists) return errno == ENOENT;
-    if (!S_ISLNK(found.status.st_mode)) return true;
-    if (!follow_link(found.directory, found.name)) return false;
+    if (!found.exists) return errno == ENOENT ? kAtFile : kNotFollowed;
+    if (!S_ISLNK(found.status.st_mode)) return kAtFile;
+    if (!follow_link(found.directory, found.name)) return kNotFollowed;
   }
   errno = ELOOP;
-  return false;
+  return kNotFollowed;
 }
 
 // Opens found, a regular file, for writing without truncating it, and checks
-// that it is the file examined. Returns kReplace, kInPlace (a file of more
-// than one link), kChanged or kFailed.
+// that it is the file examined. It is opened as the shell's > opens a file,
+// with O_CREAT, so that the kernel's rules for files in sticky directories
+// (fs.protected_regular) refuse another user's file planted there, as they
+// refuse it to the shell; a file the program would replace it with would
+// otherwise be handed to that user. Should the file go just before it is
+// opened, an empty one takes its place, as the shell's > would leave. Returns
+// kReplace, kInPlace (a file of more than one link), kChanged or kFailed.
 static output_kind open_existing(examined_output& found) {
-  found.fd = openat(found.directory, found.name.c_str(),
-                    O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  found.fd =
+      openat(found.directory, found.name.c_str(),
+             O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   if (found.fd < 0) {
     return errno == ENOENT || errno == ELOOP ? kChanged : kFailed;
   }
@@ -260,23 +302,30 @@ static bool keeps_its_files(int directory) {
 }
 
 output_kind examine(const std::string& outfile, examined_output& found) {
-  // As the shell refuses echo > /dev/fd/3 with no 3> given: the program's own
-  // descriptor there may well be its input.
-  if (!names_inherited_descriptor(outfile)) return kFailed;
   std::string directory_part;
   split_path(outfile, directory_part, found.name);
+  bool plain = plain_name(found.name);
   found.directory = open_directory(AT_FDCWD, directory_part);
-  if (found.directory < 0) return kByPath;
+  if (found.directory < 0) return kFailed;
   // The file the path leads to as the kernel follows it: the file examined.
   struct stat examined;
   bool exists = fstatat(found.directory, found.name.c_str(), &examined, 0) == 0;
-  if (exists) found.fd = inherited_descriptor(outfile, examined);
+  int error = errno;
+  path_end end = follow_links(found);
+  if (end == kAtDescriptor) return kDescriptor;
+  // As the shell refuses echo > /dev/fd/3 with no 3> given: the program's own
+  // descriptor there may well be its input.
+  if (end == kAtOwnDescriptor) {
+    errno = EBADF;
+    return kFailed;
+  }
+  if (exists) found.fd = standard_stream(examined);
   if (found.fd >= 0) return kDescriptor;
-  if ((!exists && errno != ENOENT) || (exists && !S_ISREG(examined.st_mode)) ||
-      !plain_name(found.name)) {
+  if ((!exists && error != ENOENT) || (exists && !S_ISREG(examined.st_mode)) ||
+      !plain) {
     return kByPath;
   }
-  if (!follow_links(found)) return kFailed;
+  if (end == kNotFollowed) return kFailed;
   // The links were followed one at a time; any of them may have changed
   // meanwhile, and the file found must be the file examined.
   if (found.exists != exists ||

@@ -37,8 +37,9 @@ void note_inherited_descriptors();
 
 // Finds how outfile is to be written, and where: the file its path leads to,
 // with its symbolic links followed by hand and its directories opened in
-// pieces, or the inherited descriptor it names. A descriptor named that was
-// not inherited makes it an output that cannot be opened.
+// pieces, or the inherited descriptor it reaches, however it is spelled. A
+// descriptor reached that was not inherited makes it an output that cannot
+// be opened.
 output_kind examine(const std::string& outfile, examined_output& found);
 
 // Closes what examine opened, but an inherited descriptor.

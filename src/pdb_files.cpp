@@ -42,8 +42,6 @@ static_assert(kName.offset + 8 <= kMinRecordLength &&
                   kChain.offset + 8 <= kMinRecordLength,
               "eight bytes from each text field lie within the record");
 
-// Converted lines go out in blocks of this size.
-static const std::size_t kBlockSize = 64 * 1024;
 // The longest line a coordinate record converts to: the fixed columns, a
 // name of five, and three of the widest coordinates.
 static const std::size_t kMaxLineLength = 64 + 3 * kMaxCoordinateText;
@@ -298,56 +296,52 @@ static void announce(const std::string& outfile) {
   fprintf(stderr, "Writing data to %s\n", outfile.c_str());
 }
 
-static bool write_all(FILE* out, const char* text, std::size_t size) {
-  return fwrite(text, 1, size, out) == size;
-}
-
-static int print_atom(FILE* out, const atom& a) {
-  return fprintf(out, a.name.size() == 4 ? kFourCharacterName : kOtherName,
-                 a.serial, a.name.c_str(), a.residue_name.c_str(),
-                 a.chain.c_str(), a.residue_number, a.coords[0], a.coords[1],
-                 a.coords[2]);
+// The line of a, from an ATOM record, as fprintf prints it with the
+// templates, into out, which has room for size bytes. Returns its length,
+// which may be more than fits.
+static std::size_t print_atom(char* out, std::size_t size, const atom& a,
+                              const std::string& outfile) {
+  int length = snprintf(
+      out, size, a.name.size() == 4 ? kFourCharacterName : kOtherName, a.serial,
+      a.name.c_str(), a.residue_name.c_str(), a.chain.c_str(), a.residue_number,
+      a.coords[0], a.coords[1], a.coords[2]);
+  if (length < 0) die_unwritable(outfile);
+  return length;
 }
 
 void write_pdb(std::string outfile, std::vector<atom>& atoms) {
   // Allocated before the file is opened, so that running out of memory
-  // leaves no file behind, nor a stream with a buffer freed under it.
-  std::unique_ptr<char[]> buffer(new char[kBlockSize]);
-  std::string target;
-  FILE* out = open_output(outfile, target);
-  if (out == nullptr) die_unopenable();
-  setvbuf(out, buffer.get(), _IOFBF, kBlockSize);
+  // leaves no file behind.
+  std::unique_ptr<char[]> block(new char[kBlockSize]);
+  if (!open_output(outfile)) die_unopenable();
   announce(outfile);
+  std::size_t used = 0;
   for (const atom& a : atoms) {
-    if (a.record_type == kAtomRecord && print_atom(out, a) < 0) {
-      die_unwritable(outfile);
+    if (a.record_type != kAtomRecord) continue;
+    std::size_t room = kBlockSize - used;
+    std::size_t length = print_atom(block.get() + used, room, a, outfile);
+    if (length < room) {
+      used += length;
+      continue;
     }
+    put_lines(block, used);
+    used = 0;
+    if (length < kBlockSize) {
+      used = print_atom(block.get(), kBlockSize, a, outfile);
+      continue;
+    }
+    // A line longer than a block, of fields longer than a record holds, is
+    // handed over alone.
+    std::unique_ptr<char[]> line(new char[length + 1]);
+    put_lines(line, print_atom(line.get(), length + 1, a, outfile));
   }
-  // A full disk often shows only when the last buffer is flushed.
-  if (close_output(out, target) != 0) die_unwritable(outfile);
+  put_lines(block, used);
+  if (!close_output()) die_unwritable(outfile);
 }
 
-// A block of converted lines: its bytes, and how many of them are in use.
-// Not cleared when made: on a small input, clearing it cost more than all
-// else the program does before it reads.
-using text_block = std::pair<std::unique_ptr<char[]>, std::size_t>;
-
-// Writes to the new file that will replace the output; the first write that
-// fails empties it, so that the space is free while the input is read on.
-static bool written_or_emptied(FILE* out, const char* text, std::size_t size) {
-  if (write_all(out, text, size)) return true;
-  empty_new_file();
-  return false;
-}
-
-// Converts each line of in as it is read. Where out is open, each block of
-// converted lines is written to it as it fills, and a write error is only
-// remembered, so that an input error later in the file still ends the run
-// with its own message; where out is not open, the blocks are kept in held.
-// Returns whether every write succeeded.
-static bool convert_lines(record_input* in, const std::string& pdb_file,
-                          FILE* out, std::vector<text_block>& held) {
-  bool written = true;
+// Converts each line of in as it is read, handing the converted lines to the
+// output a block at a time.
+static void convert_lines(record_input* in, const std::string& pdb_file) {
   std::unique_ptr<char[]> block(new char[kBlockSize]);
   char* end = block.get();
   std::string_view line;
@@ -356,55 +350,23 @@ static bool convert_lines(record_input* in, const std::string& pdb_file,
       continue;
     }
     if (block.get() + kBlockSize - end < std::ptrdiff_t(kMaxLineLength)) {
-      std::size_t size = end - block.get();
-      if (out != nullptr) {
-        written = written && written_or_emptied(out, block.get(), size);
-      } else {
-        held.emplace_back(std::move(block), size);
-        block.reset(new char[kBlockSize]);
-      }
+      put_lines(block, end - block.get());
       end = block.get();
     }
     end = put_converted(end, line);
   }
-  std::size_t size = end - block.get();
-  if (out != nullptr) {
-    return written && written_or_emptied(out, block.get(), size);
-  }
-  held.emplace_back(std::move(block), size);
-  return true;
-}
-
-// Writes the converted lines that were held until the input was read whole.
-static void write_held(const std::string& outfile,
-                       const std::vector<text_block>& held) {
-  std::string target;
-  FILE* out = open_output(outfile, target);
-  if (out == nullptr) die_unopenable();
-  // Each block, whole lines, in one write: others appending to the same file
-  // meet it only at a line's end.
-  setvbuf(out, nullptr, _IONBF, 0);
-  announce(outfile);
-  for (const text_block& block : held) {
-    if (!write_all(out, block.first.get(), block.second)) {
-      die_unwritable(outfile);
-    }
-  }
-  if (close_output(out, target) != 0) die_unwritable(outfile);
+  put_lines(block, end - block.get());
 }
 
 void convert_pdb(std::string pdb_file, std::string outfile) {
   input_closer in(open_records(pdb_file), close_records);
-  std::string target;
-  // Only an output that a new file will replace may be written while the
-  // input is read: any other would be left cut short by an input error.
-  FILE* out = open_replacing_output(outfile, target);
-  std::vector<text_block> held;
-  if (out != nullptr) setvbuf(out, nullptr, _IONBF, 0);
-  bool written = convert_lines(in.get(), pdb_file, out, held);
+  // A new file that will replace the output takes the lines as they come;
+  // any other output is opened only once the input is read whole, since an
+  // input error would leave it cut short.
+  if (!start_output(outfile)) die_unopenable();
+  convert_lines(in.get(), pdb_file);
   in.reset();
-  if (out == nullptr) return write_held(outfile, held);
+  if (!open_output(outfile)) die_unopenable();
   announce(outfile);
-  if (!written) die_unwritable(outfile);
-  if (close_output(out, target) != 0) die_unwritable(outfile);
+  if (!close_output()) die_unwritable(outfile);
 }

@@ -3,9 +3,13 @@
 #include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
+#if __has_include(<sys/syscall.h>)
+#include <sys/syscall.h>
+#endif
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -22,10 +26,11 @@ static const std::size_t kMaxNameInTemporary =
 static const int kMaxCreateTries = 100;
 
 // The signals whose default action ends the process, besides the real-time
-// ones; SIGKILL cannot be caught. Those that only some systems have are
-// taken where they are defined. SIGPOLL is Linux's SIGIO, which ends the
-// process there; BSD's and macOS's SIGIO is ignored by default, and a
-// handler there would remove the new file of a run that goes on.
+// ones and the two the C library keeps for itself; SIGKILL cannot be caught.
+// Those that only some systems have are taken where they are defined.
+// SIGPOLL is Linux's SIGIO, which ends the process there; BSD's and macOS's
+// SIGIO is ignored by default, and a handler there would remove the new file
+// of a run that goes on.
 static const int kEndingSignals[] = {
     SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS,
     SIGFPE,    SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE,   SIGALRM, SIGTERM,
@@ -57,25 +62,49 @@ static void unlink_temporary() {
   temporary_name[0] = '\0';
 }
 
-// Installed with SA_RESETHAND: the raised signal then ends the process as it
-// would have without the handler, so callers see the status they expect.
+// The stack the handler runs on: a stack overflow leaves none of the
+// process's own for it.
+static const std::size_t kSignalStackSize = 64 * 1024;
+
+// Installed with SA_RESETHAND: the signal sent again ends the process, once
+// the handler returns, as it would have without the handler, so callers see
+// the status they expect. Sent with kill, since the C library's raise refuses
+// the signals it keeps for itself.
 static void remove_temporary_and_reraise(int signal_number) {
   unlink_temporary();
-  raise(signal_number);
+  kill(getpid(), signal_number);
+}
+
+#ifdef SYS_rt_sigprocmask
+// The kernel's signal sets: 64 bits on Linux, fewer than the C library's.
+static const std::size_t kKernelSignalSetSize = (NSIG - 1) / 8;
+#endif
+
+// sigprocmask, through the kernel's call: the C library's leaves out the
+// signals it keeps for itself (32 and 33 with glibc on Linux), which end the
+// process all the same.
+static void set_signal_mask(int how, const sigset_t* set, sigset_t* previous) {
+#ifdef SYS_rt_sigprocmask
+  syscall(SYS_rt_sigprocmask, how, set, previous, kKernelSignalSetSize);
+#else
+  // A system without it, as macOS, keeps no signals from sigprocmask.
+  sigprocmask(how, set, previous);
+#endif
 }
 
 // Signals are held off while the new file's name and its existence may
 // disagree, so that the handler never removes a file that is not ours.
 sigset_t block_signals() {
   sigset_t all, previous;
-  sigfillset(&all);
-  sigprocmask(SIG_BLOCK, &all, &previous);
+  memset(&all, 0xff, sizeof all);
+  sigemptyset(&previous);
+  set_signal_mask(SIG_BLOCK, &all, &previous);
   return previous;
 }
 
 void restore_signals(const sigset_t& previous) {
   int error = errno;
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  set_signal_mask(SIG_SETMASK, &previous, nullptr);
   errno = error;
 }
 
@@ -92,12 +121,68 @@ static void install_over_default(int signal_number,
   }
 }
 
+#if defined(__linux__) && (defined(__x86_64__) || defined(__aarch64__))
+// A signal's action as the kernel's rt_sigaction takes it on these machines.
+struct kernel_action {
+  void (*handler)(int);
+  unsigned long flags;
+  void (*restorer)();
+  uint64_t mask;
+};
+#endif
+
+// Installs action over the default action of the signals the C library keeps
+// for itself (32 and 33 with glibc on Linux), through the kernel's call, which
+// the library refuses them. The kernel's form of the action, with the
+// library's return from a handler that the kernel needs, is read back from a
+// signal the library installed it on.
+static void install_over_reserved(const struct sigaction& action) {
+#if defined(__linux__) && (defined(__x86_64__) || defined(__aarch64__))
+  static const int kFirstReserved = 32;
+  struct sigaction previous;
+  if (sigaction(SIGUSR1, &action, &previous) != 0) return;
+  kernel_action own, old;
+  bool read = syscall(SYS_rt_sigaction, SIGUSR1, nullptr, &own,
+                      kKernelSignalSetSize) == 0;
+  sigaction(SIGUSR1, &previous, nullptr);
+  if (!read) return;
+  for (int signal_number = kFirstReserved; signal_number < SIGRTMIN;
+       ++signal_number) {
+    if (syscall(SYS_rt_sigaction, signal_number, nullptr, &old,
+                kKernelSignalSetSize) == 0 &&
+        old.handler == SIG_DFL) {
+      syscall(SYS_rt_sigaction, signal_number, &own, nullptr,
+              kKernelSignalSetSize);
+    }
+  }
+#else
+  (void)action;
+#endif
+}
+
+// Gives the handler a stack of its own, where none is set yet (a sanitizer
+// sets its own).
+static void use_signal_stack() {
+  static char stack[kSignalStackSize];
+  stack_t current;
+  if (sigaltstack(nullptr, &current) != 0 ||
+      (current.ss_flags & SS_DISABLE) == 0) {
+    return;
+  }
+  stack_t own;
+  memset(&own, 0, sizeof own);
+  own.ss_sp = stack;
+  own.ss_size = sizeof stack;
+  sigaltstack(&own, nullptr);
+}
+
 static bool install_cleanup() {
   atexit(unlink_temporary);
+  use_signal_stack();
   struct sigaction action;
   memset(&action, 0, sizeof action);
   action.sa_handler = remove_temporary_and_reraise;
-  action.sa_flags = SA_RESETHAND;
+  action.sa_flags = SA_RESETHAND | SA_ONSTACK;
   sigfillset(&action.sa_mask);
   // Held off, so that no signal meets the handler before the caller's
   // action is put back.
@@ -111,6 +196,7 @@ static bool install_cleanup() {
     install_over_default(signal_number, action);
   }
 #endif
+  install_over_reserved(action);
   restore_signals(previous);
   return true;
 }

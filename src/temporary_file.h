@@ -7,8 +7,8 @@
 #include <string>
 
 // The life of the new file that replaces an output: made beside it, renamed
-// over it, or removed, by a run's end or by any signal that ends the process.
-// One such file at a time.
+// over it, or removed, by a run's end or by any signal that ends the process,
+// a crash on an exhausted stack among them. One such file at a time.
 
 // Creates the new file, hidden and named after output_name, in directory,
 // with mode (less the umask, or as the directory's default ACL says), and
@@ -25,8 +25,8 @@ int rename_temporary(const std::string& name, bool replace);
 // Removes the new file, if it is still there.
 void remove_temporary();
 
-// Holds off every signal that can be held off; restore_signals puts back the
-// mask this returns.
+// Holds off every signal that can be held off, those the C library keeps for
+// itself among them; restore_signals puts back the mask this returns.
 sigset_t block_signals();
 void restore_signals(const sigset_t& previous);
 

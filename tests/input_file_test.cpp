@@ -2,18 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <utility>
 
-// Writes bytes to a fresh file in the test's temporary directory.
-static std::string file_with(const std::string& name,
-                             const std::string& bytes) {
-  std::string path = testing::TempDir() + name;
-  std::ofstream(path, std::ios::binary) << bytes;
-  return path;
-}
+#include "scratch.h"
 
 static void read_to_end(const std::string& path) {
   input_file* in = open_input(path);

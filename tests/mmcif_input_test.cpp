@@ -2,17 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-// Writes text to a fresh file in the test's temporary directory.
-static std::string file_with(const std::string& name, const std::string& text) {
-  std::string path = testing::TempDir() + name;
-  std::ofstream(path, std::ios::binary) << text;
-  return path;
-}
+#include "scratch.h"
 
 static std::vector<std::string> records_of(const std::string& path) {
   record_input* in = open_records(path);

@@ -8,7 +8,11 @@
 set -u
 exe=$1 pairs=$2 work=$3
 
-[ -d "$pairs" ] || { echo "no $pairs: skipped"; exit 77; }
+if [ ! -d "$pairs" ]; then
+  echo "no $pairs: skipped; to run it, put the archive's entries there as" \
+       "X.cif and X.pdb, or configure with -DPDB_CONVERT_MMCIF_PAIRS=<dir>"
+  exit 77
+fi
 rm -rf "$work" && mkdir -p "$work" || exit 2
 failed=0 compared=0
 for cif in "$pairs"/*.cif "$pairs"/*.cif.gz; do

@@ -42,6 +42,30 @@
 #   paths        a dangling link, a working directory deeper than PATH_MAX
 #                and a relative name just short of it, under a file-size limit
 #   changed      the output is replaced while the run writes it
+#   descriptor_paths  the program's own descriptor by other spellings of
+#                /dev/fd/3, through links, and as 1024 past the caller's
+#                3 to 1023, is not an output; the caller's appends by them all
+#   shared_pipe  four runs writing one pipe tear no line
+#   sticky       a file another user planted in a sticky directory is refused
+#                as the shell refuses it (needs root and
+#                fs.protected_regular=1; skips with 77)
+#   mounted_turns  two runs copying over one mounted output, the first
+#                stopped part way, copy in turn (needs mount; skips with 77)
+#   reserved_signals  signals 32 and 33 remove the new file, and wait for the
+#                copy over a mounted output to end (needs mount; skips with 77)
+#   small_stack  a crash on an exhausted stack removes the new file (skips
+#                with 77 where no limit from 8 to 32 KiB makes it crash)
+#   set_id       a replaced file keeps its set-id bits and capabilities
+#                (needs root; skips with 77)
+#   user_namespace  an outside user's file, in a user namespace, is written in
+#                place (needs root and unshare -U -r; skips with 77)
+#   no_descriptor  an output that cannot be opened, or whose new file cannot
+#                be made, for want of a descriptor fails before the conversion
+#                is held (skips with 77 where the program cannot run under a
+#                50 MB address-space limit, as a sanitizer's build cannot)
+#   copy_on_write  on btrfs, a copy over a mounted output too large for the
+#                free room fails before it begins (needs mkfs.btrfs, from
+#                btrfs-progs, and a loop mount; skips with 77)
 set -u
 exe=$1 work=$2 scenario=$3
 
@@ -75,6 +99,12 @@ expect() {
   [ "$(< err)" = "$3" ] || fail "$1: stderr '$(< err)', expected '$3'"
 }
 
+# What a skipped mount test needs, said in its skip line.
+kMountHint="to run it, run the tests as root, or as a user where \
+unprivileged user namespaces are allowed (sysctl \
+kernel.unprivileged_userns_clone=1); in a chroot, first bind the build \
+directory onto itself, as root from the clone: mount --bind build build"
+
 # mount_namespace: sets unshare to the command that runs another in a mount
 # namespace of its own, whose mounts go when it ends; outside root, a user
 # namespace lends the right to mount. Skips the scenario where there is none.
@@ -89,7 +119,7 @@ mount_namespace() {
   unshare+=(--propagation unchanged sh -c
             'mount --make-private "$(findmnt -no TARGET -T .)" && exec "$@"' sh)
   if ! "${unshare[@]}" true 2> /dev/null; then
-    echo "cannot make a mount namespace here ($why): skipped"
+    echo "cannot make a mount namespace here ($why): skipped; $kMountHint"
     exit 77
   fi
 }
@@ -104,13 +134,15 @@ tracer() {
   "${trace[@]}" -o /dev/null true 2> /dev/null
 }
 
-# mounted <what> <status>: goes on where the commands run in the mount
-# namespace ended with status 0; skips where they ended with 77 for want of
-# a mount, saying why (the file mount.err holds mount's message).
+# mounted <what> <status> [<hint>]: goes on where the commands run in the
+# mount namespace ended with status 0; skips where they ended with 77 for
+# want of a mount, saying why (the file mount.err holds mount's message) and
+# how to run it instead.
 mounted() {
   case $2 in
     0) ;;
-    77) echo "cannot $1 here ($(< mount.err)): skipped"; exit 77 ;;
+    77) echo "cannot $1 here ($(< mount.err)): skipped; ${3:-$kMountHint}"
+        exit 77 ;;
     *) fail "the run in the mount namespace failed"; exit 1 ;;
   esac
 }
@@ -184,7 +216,8 @@ full_attributes() {
     echo $? > status
     cp small/out.pdb out.after &&
       find small -mindepth 1 -name ".*" > left' "$exe"
-  mounted "mount a tmpfs that holds user attributes" $?
+  mounted "mount a tmpfs that holds user attributes" $? \
+    "to run it, use Linux 6.6 or later, whose tmpfs holds user attributes"
   expect "no room for attributes" 1 \
     $'Writing data to small/out.pdb\nCould not write small/out.pdb' "$(< status)"
   [ "$(< out.after)" = earlier ] || fail "no room for attributes: out.pdb lost its bytes"
@@ -344,9 +377,18 @@ permissions() {
   local as=()
   if [ "$(id -u)" = 0 ]; then
     as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-    "${as[@]}" true 2> /dev/null || { echo "cannot run as nobody: skipped"; exit 77; }
+    if ! "${as[@]}" true 2> /dev/null; then
+      echo "cannot run as nobody: skipped; to run it, install setpriv" \
+           "(apt-get install -y util-linux)"
+      exit 77
+    fi
     # Where nobody may reach the program and the files.
     cd "$(mktemp -d)" && chmod 755 . && trap 'rm -rf "$PWD"' EXIT || exit 2
+    if ! "${as[@]}" test -x . 2> /dev/null; then
+      echo "nobody cannot reach $PWD: skipped; to run it, set TMPDIR to a" \
+           "directory that every user may enter, such as /tmp"
+      exit 77
+    fi
     cp "$exe" . && exe=$PWD/${exe##*/}
   fi
   records 3 in.pdb
@@ -393,7 +435,9 @@ append_only() {
   mkdir kept
   cp in.pdb kept/existing.pdb
   if ! chattr +a kept 2> /dev/null; then
-    echo "cannot make a directory append-only here (chattr +a): skipped"
+    echo "cannot make a directory append-only here (chattr +a): skipped;" \
+         "to run it, run the tests as root, in a build directory on ext4," \
+         "xfs or btrfs (not tmpfs or overlayfs)"
     exit 77
   fi
   trap 'chattr -a kept' EXIT
@@ -476,7 +520,7 @@ unopened() {
 
 attributes() {
   if ! command -v setfacl > /dev/null || ! command -v setfattr > /dev/null; then
-    echo "no setfacl or setfattr: skipped"
+    echo "no setfacl or setfattr: skipped; to run it, apt-get install -y acl attr"
     exit 77
   fi
   records 3 in.pdb
@@ -487,7 +531,8 @@ attributes() {
   chmod 640 out.pdb
   if ! setfacl -m u:nobody:rw out.pdb 2> /dev/null ||
      ! setfattr -n user.origin -v lab out.pdb 2> /dev/null; then
-    echo "no ACLs or user attributes on this file system: skipped"
+    echo "no ACLs or user attributes on this file system: skipped; to run" \
+         "it, build in a directory on ext4, xfs, btrfs or tmpfs"
     exit 77
   fi
   getfacl -c out.pdb > acl.before 2> /dev/null
@@ -515,7 +560,9 @@ attributes() {
 private() {
   local trace
   if ! tracer; then
-    echo "no strace, or it may not trace here: skipped"
+    echo "no strace, or it may not trace here: skipped; to run it," \
+         "apt-get install -y strace, and in a container allow ptrace" \
+         "(the SYS_PTRACE capability)"
     exit 77
   fi
   records 2000 in.pdb
@@ -725,6 +772,407 @@ changed() {
   [ ! -e elsewhere/new.pdb ] && [ ! -e new.pdb ] ||
     fail "output made a dangling link: a new.pdb was made"
   unchanged in.pdb in.pdb
+}
+
+# as_nobody: sets as to the command that runs another as nobody, and moves to
+# a new directory that nobody may reach, with the program copied there. Skips
+# the scenario where that cannot be done, saying how to run it.
+as_nobody() {
+  as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  if [ "$(id -u)" != 0 ]; then
+    echo "needs root, to act as another user: skipped; to run it, run the" \
+         "tests as root"
+    exit 77
+  fi
+  if ! "${as[@]}" true 2> /dev/null; then
+    echo "cannot run as nobody: skipped; to run it, install setpriv" \
+         "(apt-get install -y util-linux)"
+    exit 77
+  fi
+  cd "$(mktemp -d)" && chmod 755 . && trap 'rm -rf "$PWD"' EXIT || exit 2
+  if ! "${as[@]}" test -x . 2> /dev/null; then
+    echo "nobody cannot reach $PWD: skipped; to run it, set TMPDIR to a" \
+         "directory that every user may enter, such as /tmp"
+    exit 77
+  fi
+  cp "$exe" . && exe=$PWD/${exe##*/}
+}
+
+# However a path to one of the program's descriptors is spelled, and through
+# whatever links, the descriptor is the caller's only if it was open when the
+# program started.
+descriptor_paths() {
+  records 3 in.pdb
+  cp in.pdb before.pdb
+  "$exe" in.pdb a.out 2> /dev/null || exit 2
+  ln -s /proc/self/fd fds
+  ln -s /proc/self/fd/3 three.pdb
+  local name names=(/dev//fd/3 /dev/./fd/3 //proc/self/fd/3 /proc/self/fd/./3
+                    /dev/fd/../fd/3 fds/3 three.pdb)
+  # The input takes descriptor 3, the first free.
+  for name in "${names[@]}"; do
+    cp before.pdb in.pdb
+    "$exe" in.pdb "$name" 3>&- > out 2> err
+    expect "$name never opened" 1 "" $?
+    unchanged in.pdb before.pdb
+  done
+  (cd /dev && "$exe" "$OLDPWD/in.pdb" fd/3 3>&- > /dev/null 2>&1)
+  expect "fd/3 from /dev, never opened" 1 "" $?
+  unchanged in.pdb before.pdb
+  # exec keeps the shell's process ID, the program's and its thread's.
+  bash -c 'exec "$0" in.pdb /proc/$$/task/$$/fd/3' "$exe" 3>&- > out 2> err
+  expect "/proc/<pid>/task/<tid>/fd/3 never opened" 1 "" $?
+  unchanged in.pdb before.pdb
+
+  # Given by the caller, the same descriptor appends by every spelling.
+  echo earlier > all.pdb
+  for name in "${names[@]}"; do
+    "$exe" before.pdb "$name" 3>> all.pdb 2> /dev/null ||
+      fail "$name given: the run failed"
+  done
+  { echo earlier; for name in "${names[@]}"; do cat a.out; done; } |
+    cmp -s - all.pdb || fail "3>> all.pdb does not hold a conversion for each spelling"
+
+  # Another process's table, though it holds itself open by every low number
+  # as the program's does, is not the program's: its descriptor 1 there is
+  # the file that one is open on.
+  echo other > other.pdb
+  bash -c 'for ((fd = 3; fd < 40; ++fd)); do eval "exec $fd< /proc/$$/fd"; done
+    exec sleep 60' > other.pdb &
+  local other=$!
+  until [ -L /proc/$other/fd/39 ]; do sleep 0.01; done
+  "$exe" before.pdb /proc/$other/fd/1 > out 2> /dev/null ||
+    fail "another process's descriptor: the run failed"
+  kill $other
+  [ ! -s out ] && cmp -s other.pdb a.out ||
+    fail "another process's descriptor: not the file it is open on converted"
+
+  # With the caller's 3 to 1023 open, the input takes 1024: the program's
+  # own, however high.
+  cp before.pdb in.pdb
+  if ! (ulimit -n 1100) 2> /dev/null; then
+    echo "cannot open descriptors past 1023 here: 1024 not tried; to try" \
+         "it, raise the hard limit on open files (ulimit -Hn) past 1100"
+    return
+  fi
+  bash -c 'ulimit -n 1100 &&
+    for ((fd = 3; fd < 1024; ++fd)); do eval "exec $fd< before.pdb"; done &&
+    exec "$0" in.pdb /dev/fd/1024' "$exe" > out 2> err
+  expect "/dev/fd/1024, the input's" 1 "" $?
+  unchanged in.pdb before.pdb
+}
+
+# Runs writing one pipe at once, as xargs -P 4 runs them, each through its
+# standard output: a slow reader lets the pipe fill, where a write of more
+# than PIPE_BUF bytes is cut among the others'.
+shared_pipe() {
+  records 100000 in.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  printf '%s\n' in.pdb in.pdb in.pdb in.pdb |
+    xargs -P 4 -I {} "$exe" {} /dev/stdout 2> /dev/null | gzip -1 | gzip -d > all.pdb
+  awk 'NR == FNR { whole[$0]; next } !($0 in whole) { ++torn }
+       END { print FNR ":" torn + 0 }' converted.pdb all.pdb > counts
+  [ "$(< counts)" = 400000:0 ] ||
+    fail "four runs on one pipe: lines:torn $(< counts), expected 400000:0"
+}
+
+# With fs.protected_regular set, a file another user planted in a sticky
+# directory is refused to root, as the shell's > refuses it.
+sticky() {
+  local as
+  as_nobody
+  records 3 in.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  mkdir shared && chmod 1777 shared
+  "${as[@]}" sh -c 'echo planted > shared/result.pdb &&
+    echo planted > shared/linked.pdb && ln shared/linked.pdb shared/other.pdb &&
+    chmod 666 shared/result.pdb shared/linked.pdb' || exit 2
+  if (: > shared/result.pdb) 2> /dev/null; then
+    echo "the shell's > writes a planted file here: skipped; to run it, set" \
+         "Debian's default, as root: sysctl -w fs.protected_regular=1"
+    exit 77
+  fi
+  local name
+  # Replaced, or written where it lies for its second link.
+  for name in result.pdb linked.pdb; do
+    "$exe" in.pdb shared/$name > out 2> err
+    expect "planted $name" 1 "" $?
+    [ "$(< out)" = $'This file could not be opened.\nDying' ] ||
+      fail "planted $name: standard output '$(< out)'"
+    [ "$(< shared/$name)" = planted ] || fail "planted $name: it was written"
+  done
+  [ -z "$(find shared -name '.*')" ] || fail "a new file was left in shared"
+  # Root's own file there is replaced as anywhere.
+  echo earlier > shared/own.pdb
+  "$exe" in.pdb shared/own.pdb 2> /dev/null || fail "own file: the run failed"
+  cmp -s shared/own.pdb converted.pdb || fail "own file: not converted"
+}
+
+# Two runs copying over one mounted output, the first stopped part way:
+# the second waits for it, and the output holds one whole result.
+mounted_turns() {
+  records 200000 large.pdb
+  records 2000 small.pdb
+  "$exe" large.pdb large.out 2> /dev/null &&
+    "$exe" small.pdb small.out 2> /dev/null || exit 2
+  local unshare
+  mount_namespace
+  "${unshare[@]}" bash -c '
+    exe=$0
+    echo mounted > source.pdb
+    : > target.pdb
+    mount --bind source.pdb target.pdb 2> mount.err || exit 77
+    # Stopped as soon as its copy has begun to change the mounted file.
+    for ((tries = 0; tries < 5; ++tries)); do
+      "$exe" large.pdb target.pdb 2> /dev/null &
+      first=$!
+      while kill -0 $first 2> /dev/null && read -r line < source.pdb &&
+        [ "$line" = mounted ]; do :; done
+      kill -s STOP $first 2> /dev/null && break
+      wait $first
+      echo mounted > source.pdb
+    done
+    "$exe" small.pdb target.pdb 2> /dev/null &
+    second=$!
+    # Until the second has ended, or waits for the first one'\''s lock.
+    for ((tries = 0; tries < 500; ++tries)); do
+      kill -0 $second 2> /dev/null || break
+      grep -q -- "-> FLOCK .* $second " /proc/locks && break
+      sleep 0.01
+    done
+    kill -s CONT $first
+    wait $first
+    echo $? > status.first
+    wait $second
+    echo $? > status.second
+    cp source.pdb after
+    find . -name ".*.pdb_convert-*" > left' "$exe"
+  mounted "bind-mount a file" $?
+  [ "$(< status.first)" = 0 ] && [ "$(< status.second)" = 0 ] ||
+    fail "runs in turn: status $(< status.first) and $(< status.second), expected 0"
+  cmp -s after small.out ||
+    fail "runs in turn: the output is not the second run's whole result"
+  [ ! -s left ] || fail "temporary file left behind: $(< left)"
+}
+
+# Signals 32 and 33, which the C library keeps for itself, end the process
+# too: the new file goes with it, and the copy over a mounted output is
+# whole or not begun.
+reserved_signals() {
+  records 2000 in.pdb
+  records 200000 large.pdb
+  cp in.pdb before.pdb
+  "$exe" large.pdb large.out 2> /dev/null || exit 2
+  local number status
+  for number in 32 33; do
+    start_held
+    kill -n $number "$pid"
+    wait "$pid" 2> /dev/null
+    status=$?
+    exec 3>&-
+    [ "$status" = $((128 + number)) ] ||
+      fail "signal $number: status $status, expected $((128 + number))"
+    unchanged in.pdb before.pdb
+  done
+
+  local unshare
+  mount_namespace
+  "${unshare[@]}" bash -c '
+    exe=$0
+    echo mounted > source.pdb
+    : > target.pdb
+    mount --bind source.pdb target.pdb 2> mount.err || exit 77
+    for number in 32 33; do
+      for ((tries = 0; tries < 5; ++tries)); do
+        "$exe" large.pdb target.pdb 2> /dev/null &
+        pid=$!
+        while kill -0 $pid 2> /dev/null && read -r first < source.pdb &&
+          [ "$first" = mounted ]; do :; done
+        kill -n $number $pid 2> /dev/null && break
+        wait $pid
+        echo mounted > source.pdb
+      done
+      wait $pid
+      echo $? > status.$number
+      cp source.pdb after.$number
+      echo mounted > source.pdb
+    done 2> /dev/null' "$exe"
+  mounted "bind-mount a file" $?
+  for number in 32 33; do
+    [ "$(< status.$number)" = $((128 + number)) ] ||
+      fail "signal $number during the copy: status $(< status.$number)"
+    [ "$(< after.$number)" = mounted ] || cmp -s after.$number large.out ||
+      fail "signal $number during the copy: the output holds part of the result"
+  done
+  unchanged in.pdb before.pdb
+}
+
+# Under a stack limit too small for it, the program crashes at its progress
+# line, with its new file made: a handler on a stack of its own removes it.
+small_stack() {
+  records 3 in.pdb
+  cp in.pdb before.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  local limit round status crashed=0
+  for round in 1 2; do
+    for ((limit = 8; limit <= 32; limit += 2)); do
+      cp before.pdb in.pdb
+      # A sanitizer's own handler, which the program keeps, would report
+      # the overflow instead.
+      { (ulimit -s $limit &&
+         ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}handle_segv=0 \
+           exec "$exe" in.pdb in.pdb 2> /dev/null); } 2> /dev/null
+      status=$?
+      case $status in
+        0) cmp -s in.pdb converted.pdb || fail "stack of $limit KiB: not converted" ;;
+        139) crashed=$((crashed + 1)); unchanged in.pdb before.pdb ;;
+        *) fail "stack of $limit KiB: status $status" ;;
+      esac
+    done
+  done
+  if [ $crashed = 0 ]; then
+    echo "no stack limit from 8 to 32 KiB made the program overflow:" \
+         "skipped; to run it, use the test workflow's build" \
+         "(cmake --workflow --preset test)"
+    exit 77
+  fi
+}
+
+# A file's set-id bits and capabilities are kept when it is replaced: they
+# are given after the last write, which would clear them.
+set_id() {
+  local as
+  as_nobody
+  records 3 in.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  # chown clears the set-id bits: they come after it.
+  mkdir own && cp in.pdb own/tool.pdb && chown -R 65534:65534 own &&
+    chmod 6755 own/tool.pdb || exit 2
+  "${as[@]}" "$exe" in.pdb own/tool.pdb 2> /dev/null ||
+    fail "set-id file: the run failed"
+  cmp -s own/tool.pdb converted.pdb || fail "set-id file: not converted"
+  [ "$(stat -c %a own/tool.pdb)" = 6755 ] ||
+    fail "set-id file replaced by its owner: mode $(stat -c %a own/tool.pdb), expected 6755"
+
+  # cap_net_raw+ep, as setcap writes it.
+  local capability=0sAQAAAgAgAAAAAAAAAAAAAAAAAAA=
+  cp in.pdb capable.pdb
+  if ! setfattr -n security.capability -v $capability capable.pdb 2> /dev/null; then
+    echo "cannot give a file capabilities here: those not tried; to try" \
+         "them, apt-get install -y attr, on ext4, xfs, btrfs or tmpfs"
+    return
+  fi
+  "$exe" in.pdb capable.pdb 2> /dev/null || fail "capable file: the run failed"
+  cmp -s capable.pdb converted.pdb || fail "capable file: not converted"
+  getfattr -e base64 -n security.capability capable.pdb 2> /dev/null |
+    grep -qx "security.capability=$capability" ||
+    fail "capable file: its capabilities were lost"
+}
+
+# In a user namespace (a rootless container), a file of an outside user may
+# be written, but a new file cannot be given its owner: it is written in
+# place.
+user_namespace() {
+  if [ "$(id -u)" != 0 ] || ! unshare -U -r true 2> /dev/null; then
+    echo "needs root, and user namespaces (unshare -U -r): skipped; to run" \
+         "it, run the tests as root where user namespaces are allowed" \
+         "(sysctl user.max_user_namespaces above 0)"
+    exit 77
+  fi
+  records 3 in.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  echo earlier > out.pdb && chown 1234:1234 out.pdb && chmod 666 out.pdb
+  unshare -U -r "$exe" in.pdb out.pdb 2> err
+  expect "an outside user's file" 0 "Writing data to out.pdb" $?
+  cmp -s out.pdb converted.pdb || fail "an outside user's file: not converted"
+  [ "$(stat -c %u:%a out.pdb)" = 1234:666 ] ||
+    fail "an outside user's file: now $(stat -c %u:%a out.pdb), expected 1234:666"
+  unchanged in.pdb in.pdb
+}
+
+# On btrfs, which writes every changed block anew, the room reserved for a
+# copy over a mounted output does not cover it: one too large for the free
+# room fails before the output is touched.
+copy_on_write() {
+  if [ "$(id -u)" != 0 ]; then
+    echo "needs root, to mount a btrfs image: skipped; to run it, run the" \
+         "tests as root"
+    exit 77
+  fi
+  if ! command -v mkfs.btrfs > /dev/null; then
+    echo "no mkfs.btrfs: skipped; to run it, apt-get install -y btrfs-progs"
+    exit 77
+  fi
+  records 20000 in.pdb
+  "$exe" in.pdb converted.pdb 2> /dev/null || exit 2
+  # The old output larger than the result: no room needs reserving past its
+  # end, and each block written over it needs new room.
+  head -c 1200000 in.pdb > old.pdb
+  local room
+  # Room left for half the result, and for twice it, each on a new file
+  # system: btrfs shows room freed only some time after.
+  for room in 500000 2200000; do
+    truncate -s 256M btrfs.$room && mkfs.btrfs -q -m single -d single \
+      btrfs.$room > /dev/null 2>&1 || { fail "mkfs.btrfs failed"; return; }
+  done
+  mkdir disk
+  local unshare
+  mount_namespace
+  "${unshare[@]}" bash -c '
+    exe=$0
+    for room in 500000 2200000; do
+      mount -o loop btrfs.$room disk 2> mount.err || exit 77
+      cp old.pdb disk/source.pdb
+      : > target.pdb
+      mount --bind disk/source.pdb target.pdb 2> mount.err || exit 77
+      sync
+      fallocate -l $(($(stat -f -c "%a * %S" disk) - room)) disk/filler &&
+        sync || exit 1
+      "$exe" in.pdb target.pdb 2> err.$room
+      echo $? > status.$room
+      cp disk/source.pdb after.$room
+      umount target.pdb && umount disk || exit 1
+    done' "$exe"
+  mounted "mount a btrfs image" $? \
+    "to run it, run the tests as root, with loop devices (modprobe loop)"
+  mv err.500000 err
+  expect "no room to write the result anew" 1 \
+    $'Writing data to target.pdb\nCould not write target.pdb' "$(< status.500000)"
+  cmp -s after.500000 old.pdb || fail "no room to write the result anew: the output lost its bytes"
+  [ "$(< status.2200000)" = 0 ] && cmp -s after.2200000 converted.pdb ||
+    fail "room to write the result anew: the output is not the conversion"
+}
+
+# Where the output cannot be opened, or its new file cannot be made, for want
+# of a descriptor, the run fails before it holds any of the conversion: under
+# a memory limit that a million records' conversion, held, would pass, it
+# says so rather than "Out of memory".
+no_descriptor() {
+  # Sanitizer builds reserve more than that before main.
+  if ! (ulimit -v 50000 && "$exe" /dev/null /dev/null 2> /dev/null); then
+    echo "this build cannot run under a memory limit: skipped; to run it," \
+         "use the test workflow's build (cmake --workflow --preset test)"
+    exit 77
+  fi
+  yes 'ATOM      1  CA  GLY A   1      11.500 -22.250  -7.125' |
+    head -n 1000000 > in.pdb
+  echo earlier > existing.pdb
+  # Descriptors for the input and the output's directory, the first two
+  # free, and no more.
+  local fd free=()
+  for ((fd = 3; ${#free[@]} < 2; ++fd)); do
+    [ -L /proc/$BASHPID/fd/$fd ] || free+=($fd)
+  done
+  local name
+  for name in new.pdb existing.pdb; do
+    (ulimit -v 50000 && ulimit -n $((free[1] + 1)) && exec "$exe" in.pdb $name) \
+      > out 2> err
+    expect "no descriptor for $name" 1 "" $?
+    [ "$(< out)" = $'This file could not be opened.\nDying' ] ||
+      fail "no descriptor for $name: standard output '$(< out)'"
+  done
+  [ ! -e new.pdb ] || fail "no descriptor for new.pdb: it was created"
+  [ "$(< existing.pdb)" = earlier ] || fail "no descriptor for existing.pdb: it lost its bytes"
 }
 
 "$scenario"

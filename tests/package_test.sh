@@ -13,7 +13,9 @@ fail() {
   failed=1
 }
 
-rm -rf "$work" && mkdir -p "$work" || exit 2
+rm -rf "$work" && mkdir -p "$work/tmp" || exit 2
+# lintian leaves its caches in TMPDIR: here they stay in the build tree.
+export TMPDIR=$work/tmp
 if ! "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work" \
     > "$work/cpack.log" 2>&1; then
   cat "$work/cpack.log"

@@ -2,16 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
 
-// Writes text to a fresh file in the test's temporary directory.
-static std::string file_with(const std::string& name, const std::string& text) {
-  std::string path = testing::TempDir() + name;
-  std::ofstream(path, std::ios::binary) << text;
-  return path;
-}
+#include "scratch.h"
 
 TEST(ReadProteinTest, CutsFieldsByColumn) {
   std::vector<atom> atoms;
@@ -68,7 +64,7 @@ TEST(ReadProteinTest, AlternateLocationJoinsName) {
 
 TEST(ReadProteinDeathTest, MissingFile) {
   std::vector<atom> atoms;
-  EXPECT_EXIT(read_protein(testing::TempDir() + "no/such.pdb", atoms),
+  EXPECT_EXIT(read_protein(scratch_path("no/such.pdb"), atoms),
               testing::ExitedWithCode(1), "^No file\n$");
 }
 
@@ -87,9 +83,9 @@ TEST(ReadProteinDeathTest, ShortRecordNamesFileAndLine) {
 
 TEST(ReadProteinDeathTest, DirectoryIsUnreadable) {
   std::vector<atom> atoms;
-  EXPECT_EXIT(read_protein(testing::TempDir(), atoms),
+  EXPECT_EXIT(read_protein(scratch_path(""), atoms),
               testing::ExitedWithCode(1),
-              "^Could not read " + testing::TempDir() + "\n$");
+              "^Could not read " + scratch_path("") + "\n$");
 }
 
 // Many records, so the first write that fails comes before the close.
@@ -103,13 +99,36 @@ TEST(WritePdbDeathTest, FullDeviceFailsAfterProgressLine) {
 // command-line cases check its bytes.
 TEST(WritePdbDeathTest, UnopenableOutput) {
   std::vector<atom> atoms;
-  EXPECT_EXIT(write_pdb(testing::TempDir() + "no/such/out.pdb", atoms),
+  EXPECT_EXIT(write_pdb(scratch_path("no/such/out.pdb"), atoms),
               testing::ExitedWithCode(1), "^$");
 }
 
 static std::string contents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Lines are handed to the output in blocks of 64 KiB: one that fills a block
+// to its last byte, and one longer than a block, as only fields longer than a
+// record's make, are written whole among the others.
+TEST(WritePdbTest, LinesAtTheEndsOfBlocksAreWhole) {
+  const std::array<double, 3> coords = {1.5, -2.25, 3.125};
+  std::vector<atom> atoms;
+  std::string expected;
+  auto add = [&](const std::string& name) {
+    atoms.emplace_back(1, name, 7, coords, "GLY", "A", kAtomRecord);
+    std::string padded =
+        name + std::string(3 - std::min<size_t>(name.size(), 3), ' ');
+    expected +=
+        "ATOM      1  " + padded + " GLY A   7       1.500  -2.250   3.125\n";
+  };
+  // 1190 lines of 55 bytes, then one of 86: 65536 in all.
+  for (int i = 0; i < 1190; ++i) add("CA");
+  add(std::string(34, 'X'));
+  add(std::string(70000, 'Y'));
+  add("N");
+  write_pdb(scratch_path("block_ends.pdb"), atoms);
+  EXPECT_TRUE(contents(scratch_path("block_ends.pdb")) == expected);
 }
 
 // convert_pdb writes a record's line from its text by the program's own code,
@@ -139,8 +158,8 @@ TEST(ConvertPdbTest, WritesWhatTheTemplatesPrint) {
   std::string input = file_with("every_field.pdb", text);
   std::vector<atom> atoms;
   read_protein(input, atoms);
-  write_pdb(testing::TempDir() + "templates.pdb", atoms);
-  convert_pdb(input, testing::TempDir() + "converted.pdb");
-  EXPECT_TRUE(contents(testing::TempDir() + "converted.pdb") ==
-              contents(testing::TempDir() + "templates.pdb"));
+  write_pdb(scratch_path("templates.pdb"), atoms);
+  convert_pdb(input, scratch_path("converted.pdb"));
+  EXPECT_TRUE(contents(scratch_path("converted.pdb")) ==
+              contents(scratch_path("templates.pdb")));
 }

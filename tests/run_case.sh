@@ -22,6 +22,15 @@ exe=$1 case=$2 work=$3
 rm -rf "$work" && mkdir -p "$work/run" && cd "$work/run" || exit 2
 [ -f "$case/input.pdb" ] && cp "$case/input.pdb" input.pdb
 [ -f "$case/before.pdb" ] && cp "$case/before.pdb" out.pdb
+# runs_limited: whether the program runs under the address-space limit set;
+# sanitizer and valgrind builds reserve more before main, and their cases
+# skip, saying how to run them.
+runs_limited() {
+  "$exe" /dev/null /dev/null 2> /dev/null && return
+  echo "this build cannot run under a memory limit: skipped; to run it," \
+       "use the test workflow's build (cmake --workflow --preset test)"
+  return 1
+}
 if [ -f "$case/setup.sh" ]; then
   . "$case/setup.sh" || { echo "setup failed"; exit 2; }
 fi

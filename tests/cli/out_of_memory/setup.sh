@@ -4,7 +4,7 @@
 # Sanitizer and valgrind builds reserve more than that before main and cannot
 # run under the limit at all: skip the case there.
 ulimit -v 50000
-"$exe" /dev/null /dev/null 2> /dev/null || exit 77
+runs_limited || exit 77
 ln out.pdb other.pdb
 yes 'ATOM      1  CA  GLY A   1      11.500 -22.250  -7.125' |
   head -n 1000000 > input.pdb

@@ -6,7 +6,7 @@
 # allocate its own state, it is killed by SIGSEGV (status 139) with no word,
 # before it starts, and so only below every limit that it ran under.
 # Sanitizer and valgrind builds cannot run under such limits: skip there.
-(ulimit -v 50000 && "$exe" /dev/null /dev/null 2> /dev/null) || exit 77
+(ulimit -v 50000 && runs_limited) || exit 77
 static=0
 ldd "$exe" > /dev/null 2>&1 || static=1
 {

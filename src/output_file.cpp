@@ -360,11 +360,14 @@ static bool copied_over(off_t old_size, off_t size) {
 
 // Waits for an exclusive lock on fd, as flock(1) takes one, so that two runs
 // copying over one output copy one after the other. A file system that
-// cannot lock goes without.
+// cannot lock goes without; macOS says so with ENOTSUP, which on Linux is
+// EOPNOTSUPP.
 static bool locked(int fd) {
   for (;;) {
     if (flock(fd, LOCK_EX) == 0) return true;
-    if (errno != EINTR) return errno == ENOLCK || errno == EOPNOTSUPP;
+    if (errno != EINTR) {
+      return errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOTSUP;
+    }
   }
 }
 

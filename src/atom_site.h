@@ -34,10 +34,13 @@ enum atom_site_item {
 // The columns of a record that the conversion reads.
 constexpr std::size_t kRecordLength = 54;
 
-// What the records of one file are made with: its name, for the messages,
-// and what the numbering carries from one row to the next.
+struct input_file;
+
+// What the records of one file are made with: its name and input, for the
+// refusals, and what the numbering carries from one row to the next.
 struct atom_site_records {
   std::string file;
+  input_file* input = nullptr;
   bool numbered = false;
   cif_value previous_model;
   cif_value previous_chain;

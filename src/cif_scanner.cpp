@@ -23,6 +23,7 @@
 
 [[noreturn]] static void die_at(const cif_scanner& s, long line,
                                 const char* what) {
+  fail_if_damaged(s.in);
   fprintf(stderr, "%s:%ld: %s\n", s.file, line, what);
   exit(1);
 }

@@ -1,12 +1,28 @@
 #include "file_attributes.h"
 
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+// macOS keeps ACLs apart from extended attributes, and fcopyfile, in
+// copyfile.h, copies both; elsewhere POSIX ACLs are extended attributes,
+// copied one by one.
+#if __has_include(<copyfile.h>)
+#include <copyfile.h>
+#else
+#include <sys/xattr.h>
+
 #include <cstring>
 #include <vector>
+#endif
 
+#if __has_include(<copyfile.h>)
+// Gives to the extended attributes and the ACL of from, as fcopyfile copies
+// them.
+static bool copy_attributes(int from, int to) {
+  return fcopyfile(from, to, nullptr, COPYFILE_XATTR | COPYFILE_ACL) == 0;
+}
+#else
 // Fills data with what fetch(buffer, size) gives: fetch returns the size
 // needed when given none, as flistxattr and fgetxattr do, and ERANGE where
 // the data grew since. Returns false, with errno set, where it fails.
@@ -80,6 +96,7 @@ static bool copy_attributes(int from, int to) {
   }
   return true;
 }
+#endif
 
 bool take_attributes(int fd, int replaced_fd, const struct stat& replaced) {
   struct stat created;

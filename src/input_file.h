@@ -36,6 +36,13 @@ bool read_text(input_file* in, std::string_view& text);
 // are buffered), so that a reader of bytes meets its text cut anywhere.
 void limit_text_reads(std::size_t first, std::size_t each);
 
+// To be called before a refusal of what the text says. Where the input is
+// compressed, reads the rest of it, and where the stream is damaged fails as
+// read_line does: a damaged stream's text may say anything, and the damage,
+// not what its text says, is what is wrong with the file. Any other input is
+// left as it is.
+void fail_if_damaged(input_file* in);
+
 void close_input(input_file* in);
 
 #endif  // PDB_CONVERT_INPUT_FILE_H_

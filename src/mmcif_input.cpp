@@ -145,6 +145,7 @@ struct record_input {
 
 [[noreturn]] static void die_at(const record_input* r, long line,
                                 const std::string& what) {
+  fail_if_damaged(r->in);
   fprintf(stderr, "%s:%ld: %s\n", r->name.c_str(), line, what.c_str());
   exit(1);
 }
@@ -571,6 +572,7 @@ record_input* open_records(const std::string& pdb_file) {
   r->in = open_input(pdb_file);
   r->name = pdb_file;
   r->records.file = pdb_file;
+  r->records.input = r->in;
   r->mmcif = holds_mmcif(r->in, r->line);
   cif_scanner& scanner = r->scanner;
   scanner.in = r->in;
@@ -594,5 +596,7 @@ bool read_record(record_input* r, std::string_view& line) {
 long record_line(const record_input* r) {
   return r->mmcif ? r->row_line : r->line;
 }
+
+void fail_if_damaged(record_input* r) { fail_if_damaged(r->in); }
 
 void close_records(record_input* r) { delete r; }

@@ -24,6 +24,9 @@ bool read_record(record_input* in, std::string_view& line);
 // line its row begins on.
 long record_line(const record_input* in);
 
+// As fail_if_damaged of input_file.h, for the input in reads.
+void fail_if_damaged(record_input* in);
+
 void close_records(record_input* in);
 
 #endif  // PDB_CONVERT_MMCIF_INPUT_H_

@@ -1,12 +1,16 @@
 #include "output_file.h"
 
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <unistd.h>
+#if __has_include(<linux/magic.h>)
+#include <linux/magic.h>
+#include <sys/statfs.h>
+#else
+#include <sys/mount.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -317,14 +321,30 @@ static bool copied_range(off_t from, off_t to) {
   return true;
 }
 
+// Reserves room in the output for size bytes where it holds old_size, without
+// changing its size; false, with errno set, where it cannot, and EOPNOTSUPP
+// where its file system cannot reserve room at all. macOS reserves room past
+// the blocks a file has, with fcntl's F_PREALLOCATE, all of it or none.
+static bool reserve(off_t old_size, off_t size) {
+#ifdef FALLOC_FL_KEEP_SIZE
+  (void)old_size;
+  return fallocate(output.fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0;
+#else
+  if (size <= old_size) return true;
+  fstore_t room = {F_ALLOCATEALL, F_PEOFPOSMODE, 0, size - old_size, 0};
+  if (fcntl(output.fd, F_PREALLOCATE, &room) != -1) return true;
+  if (errno == ENOTSUP || errno == EINVAL) errno = EOPNOTSUPP;
+  return false;
+#endif
+}
+
 // The new file's size bytes copied over the output's old_size. The space for
 // them is reserved first, so that a full disk fails the run before the old
 // bytes are touched. A file system that cannot reserve space gets the part
 // past the old end first, the only part that needs new space where a file
 // system writes in place, cut off again where that fails.
 static bool copied_over(off_t old_size, off_t size) {
-  bool reserved =
-      size == 0 || fallocate(output.fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0;
+  bool reserved = size == 0 || reserve(old_size, size);
   if (!reserved && errno != EOPNOTSUPP && errno != ENOSYS) {
     // What was reserved before the disk was full.
     ftruncate(output.fd, old_size);
@@ -340,28 +360,41 @@ static bool copied_over(off_t old_size, off_t size) {
 
 // Waits for an exclusive lock on fd, as flock(1) takes one, so that two runs
 // copying over one output copy one after the other. A file system that
-// cannot lock goes without.
+// cannot lock goes without; macOS says so with ENOTSUP, which on Linux is
+// EOPNOTSUPP.
 static bool locked(int fd) {
   for (;;) {
     if (flock(fd, LOCK_EX) == 0) return true;
-    if (errno != EINTR) return errno == ENOLCK || errno == EOPNOTSUPP;
+    if (errno != EINTR) {
+      return errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOTSUP;
+    }
   }
 }
 
-// Whether fd's file system has room for size bytes more, where it writes
-// every block anew elsewhere (copy-on-write: btrfs, ZFS, bcachefs): there,
-// the space reserved for a file does not cover writing over its blocks, and
-// the whole result needs new room. Only a check, made before the copy:
-// another process may take that room meanwhile. Linux's fstatfs tells such
-// file systems by their magic number.
-static bool room_to_rewrite(int fd, off_t size) {
+// Whether a file system writes every block anew elsewhere (copy-on-write).
+// Linux's fstatfs tells such file systems by their magic number (btrfs, ZFS,
+// bcachefs), macOS's by their name (APFS, ZFS).
+static bool writes_anew(const struct statfs& file_system) {
+#ifdef BTRFS_SUPER_MAGIC
   static const uint32_t kCopyOnWrite[] = {BTRFS_SUPER_MAGIC, 0x2fc12fc1,
                                           0xca451a4e};
+  return std::find(std::begin(kCopyOnWrite), std::end(kCopyOnWrite),
+                   static_cast<uint32_t>(file_system.f_type)) !=
+         std::end(kCopyOnWrite);
+#else
+  return strcmp(file_system.f_fstypename, "apfs") == 0 ||
+         strcmp(file_system.f_fstypename, "zfs") == 0;
+#endif
+}
+
+// Whether fd's file system has room for size bytes more, where it writes
+// every block anew elsewhere: there, the space reserved for a file does not
+// cover writing over its blocks, and the whole result needs new room. Only a
+// check, made before the copy: another process may take that room meanwhile.
+static bool room_to_rewrite(int fd, off_t size) {
   struct statfs file_system;
   if (fstatfs(fd, &file_system) != 0) return false;
-  if (std::find(std::begin(kCopyOnWrite), std::end(kCopyOnWrite),
-                static_cast<uint32_t>(file_system.f_type)) ==
-          std::end(kCopyOnWrite) ||
+  if (!writes_anew(file_system) ||
       static_cast<unsigned long long>(file_system.f_bavail) *
               file_system.f_bsize >=
           static_cast<unsigned long long>(size)) {

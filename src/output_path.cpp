@@ -2,9 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <unistd.h>
+#if __has_include(<linux/magic.h>)
 #include <linux/magic.h>
 #include <sys/statfs.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -23,9 +25,10 @@ static std::vector<int> descriptors_at_start;
 static bool noted = false;
 
 // Lists the descriptors this process has open: Linux lists them in
-// /proc/self/fd. Returns false where they cannot be listed.
+// /proc/self/fd, macOS in /dev/fd. Returns false where they cannot be listed.
 static bool list_open_descriptors(std::vector<int>& descriptors) {
   DIR* listing = opendir("/proc/self/fd");
+  if (listing == nullptr) listing = opendir("/dev/fd");
   if (listing == nullptr) return false;
   while (const struct dirent* entry = readdir(listing)) {
     if (!isdigit(static_cast<unsigned char>(entry->d_name[0]))) continue;
@@ -76,9 +79,20 @@ static bool plain_name(const std::string& name) {
   return !name.empty() && name != "." && name != "..";
 }
 
+// A directory is opened only to reach the files in it, which needs no
+// permission to read it: O_PATH, or macOS's O_SEARCH. A system with neither
+// needs that permission.
+#if defined(O_PATH)
+static const int kReachOnly = O_PATH | O_DIRECTORY;
+#elif defined(O_SEARCH)
+static const int kReachOnly = O_SEARCH | O_DIRECTORY;
+#else
+static const int kReachOnly = O_RDONLY | O_DIRECTORY;
+#endif
+
 // Opens the directory path, relative to base, in pieces shorter than
-// PATH_MAX, so that a longer path is not refused. Returns an O_PATH
-// descriptor, or -1 with errno set.
+// PATH_MAX, so that a longer path is not refused. Returns a descriptor that
+// reaches it, or -1 with errno set.
 static int open_directory(int base, const std::string& path) {
   int directory = base;
   std::string::size_type from = 0;
@@ -96,8 +110,7 @@ static int open_directory(int base, const std::string& path) {
       ++end;
     }
     std::string piece = end > from ? path.substr(from, end - from) : ".";
-    int next =
-        openat(directory, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    int next = openat(directory, piece.c_str(), kReachOnly | O_CLOEXEC);
     if (directory != base) close_descriptor(directory);
     if (next < 0) return -1;
     directory = next;
@@ -114,10 +127,21 @@ static bool inherited(int fd) {
                             descriptors_at_start.end(), fd);
 }
 
+// Whether a descriptor with these flags only reaches its file: an O_PATH one
+// cannot write whatever its access mode says. macOS's O_SEARCH has the
+// access mode O_RDONLY.
+static bool reaches_only(int flags) {
+#ifdef O_PATH
+  return (flags & O_PATH) != 0;
+#else
+  (void)flags;
+  return false;
+#endif
+}
+
 static bool open_for_writing(int fd) {
   int flags = fcntl(fd, F_GETFL);
-  return flags != -1 && (flags & O_PATH) == 0 &&
-         (flags & O_ACCMODE) != O_RDONLY;
+  return flags != -1 && !reaches_only(flags) && (flags & O_ACCMODE) != O_RDONLY;
 }
 
 // Standard output or error where they are open for writing on file, the file
@@ -150,14 +174,17 @@ static bool leads_back(int directory, int fd) {
 // system shows each descriptor open on directory as an entry leading to it.
 // Another process's table shows such entries where that process holds its
 // own table open by the same numbers; only this process's shows a new
-// descriptor come and go.
+// descriptor come and go. macOS's /dev/fd, which shows only this process's,
+// is known by what it shows alone.
 static bool is_own_descriptor_table(int directory) {
+#ifdef PROC_SUPER_MAGIC
   struct statfs file_system;
   if (fstatfs(directory, &file_system) != 0 ||
-      file_system.f_type != PROC_SUPER_MAGIC ||
-      !leads_back(directory, directory)) {
+      file_system.f_type != PROC_SUPER_MAGIC) {
     return false;
   }
+#endif
+  if (!leads_back(directory, directory)) return false;
   int probe = fcntl(directory, F_DUPFD_CLOEXEC, 0);
   // With no descriptor left to open, the first must do.
   if (probe < 0) return true;
@@ -257,13 +284,21 @@ static output_kind open_existing(examined_output& found) {
 }
 
 // Whether directory lets no file in it be renamed or removed: it is
-// append-only or immutable (chattr +a, +i). A new file made there could
-// neither replace the output nor be removed.
+// append-only or immutable (chattr +a, +i; on macOS and BSD, chflags uappnd,
+// sappnd, uchg, schg). A new file made there could neither replace the output
+// nor be removed.
 static bool keeps_its_files(int directory) {
+#ifdef STATX_ATTR_APPEND
   struct statx status;
   return statx(directory, "", AT_EMPTY_PATH, 0, &status) == 0 &&
          (status.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) !=
              0;
+#else
+  struct stat status;
+  return fstat(directory, &status) == 0 &&
+         (status.st_flags &
+          (UF_APPEND | SF_APPEND | UF_IMMUTABLE | SF_IMMUTABLE)) != 0;
+#endif
 }
 
 output_kind examine(const std::string& outfile, examined_output& found) {

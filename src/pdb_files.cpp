@@ -120,10 +120,10 @@ static int record_type_of(std::string_view line) {
 // The record type of line, having ended the run where it is a coordinate
 // record too short to hold its fields.
 static int checked_record_type(std::string_view line,
-                               const std::string& pdb_file,
-                               const record_input* in) {
+                               const std::string& pdb_file, record_input* in) {
   int record_type = record_type_of(line);
   if (record_type != 0 && line.size() < kMinRecordLength) {
+    fail_if_damaged(in);
     fprintf(stderr, "%s:%ld: coordinate record shorter than 46 characters\n",
             pdb_file.c_str(), record_line(in));
     exit(1);

@@ -1,9 +1,11 @@
 #include "temporary_file.h"
 
 #include <fcntl.h>
-#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
+#if __has_include(<sys/syscall.h>)
+#include <sys/syscall.h>
+#endif
 
 #include <cerrno>
 #include <climits>
@@ -25,12 +27,25 @@ static const int kMaxCreateTries = 100;
 
 // The signals whose default action ends the process, besides the real-time
 // ones and the two the C library keeps for itself; SIGKILL cannot be caught.
+// Those that only some systems have are taken where they are defined.
+// SIGPOLL is Linux's SIGIO, which ends the process there; BSD's and macOS's
+// SIGIO is ignored by default, and a handler there would remove the new file
+// of a run that goes on.
 static const int kEndingSignals[] = {
-    SIGHUP,    SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
-    SIGFPE,    SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,
-    SIGXCPU,   SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS,
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS,
+    SIGFPE,    SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE,   SIGALRM, SIGTERM,
+    SIGXCPU,   SIGXFSZ, SIGSYS,  SIGPROF, SIGVTALRM,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
 #ifdef SIGSTKFLT
     SIGSTKFLT,
+#endif
+#ifdef SIGEMT
+    SIGEMT,
 #endif
 };
 
@@ -60,14 +75,21 @@ static void remove_temporary_and_reraise(int signal_number) {
   kill(getpid(), signal_number);
 }
 
+#ifdef SYS_rt_sigprocmask
 // The kernel's signal sets: 64 bits on Linux, fewer than the C library's.
 static const std::size_t kKernelSignalSetSize = (NSIG - 1) / 8;
+#endif
 
 // sigprocmask, through the kernel's call: the C library's leaves out the
 // signals it keeps for itself (32 and 33 with glibc on Linux), which end the
 // process all the same.
 static void set_signal_mask(int how, const sigset_t* set, sigset_t* previous) {
+#ifdef SYS_rt_sigprocmask
   syscall(SYS_rt_sigprocmask, how, set, previous, kKernelSignalSetSize);
+#else
+  // A system without it, as macOS, keeps no signals from sigprocmask.
+  sigprocmask(how, set, previous);
+#endif
 }
 
 // Signals are held off while the new file's name and its existence may
@@ -168,10 +190,12 @@ static bool install_cleanup() {
   for (int signal_number : kEndingSignals) {
     install_over_default(signal_number, action);
   }
+#ifdef SIGRTMIN
   for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX;
        ++signal_number) {
     install_over_default(signal_number, action);
   }
+#endif
   install_over_reserved(action);
   restore_signals(previous);
   return true;
@@ -223,6 +247,20 @@ int create_temporary(int directory, const std::string& output_name,
   return fd;
 }
 
+// renameat where no file is named to, or -1 with errno EEXIST; EINVAL where
+// the file system cannot promise that. Linux's renameat2 and macOS's
+// renameatx_np make the same promise under two names.
+static int rename_exclusive(const char* from, const char* to) {
+#ifdef RENAME_NOREPLACE
+  return renameat2(temporary_dir, from, temporary_dir, to, RENAME_NOREPLACE);
+#else
+  int status =
+      renameatx_np(temporary_dir, from, temporary_dir, to, RENAME_EXCL);
+  if (status != 0 && errno == ENOTSUP) errno = EINVAL;
+  return status;
+#endif
+}
+
 int rename_temporary(const std::string& name, bool replace) {
   sigset_t previous = block_signals();
   int status;
@@ -230,8 +268,7 @@ int rename_temporary(const std::string& name, bool replace) {
     status =
         renameat(temporary_dir, temporary_name, temporary_dir, name.c_str());
   } else {
-    status = renameat2(temporary_dir, temporary_name, temporary_dir,
-                       name.c_str(), RENAME_NOREPLACE);
+    status = rename_exclusive(temporary_name, name.c_str());
     // A file system that cannot promise it.
     if (status != 0 && errno == EINVAL) {
       status =

@@ -23,6 +23,10 @@ static const std::string kGzipped(
     "\xba\x0c\x1a\x39\x05\x00\x00\x00",
     25);
 
+// The same text in zlib's format, which a gzip file may not hold.
+static const std::string kZlibWrapped(
+    "\x78\xda\x73\x0c\xf1\xf7\xe5\x02\x00\x04\x2b\x01\x3c", 13);
+
 static std::string with_bit_flipped(std::string bytes, std::size_t offset,
                                     char bit = 1) {
   bytes[offset] ^= bit;
@@ -38,6 +42,7 @@ TEST(InputFileDeathTest, DamagedGzipIsUnreadable) {
       with_bit_flipped(kGzipped, 12),           // the deflated text
       kGzipped + "ATOM      1  N\n",            // text after the member
       kGzipped + std::string(16, '\0') + "A",   // text after zero padding
+      kGzipped + kZlibWrapped,                  // zlib's format after it
       with_bit_flipped(kGzipped, 3, 0x20),      // a reserved flag bit
   };
   for (const std::string& bytes : damaged) {

@@ -138,6 +138,33 @@ TEST(MmcifInputDeathTest, DamagedFilesFailWithTheirLine) {
   }
 }
 
+// text as a gzip member of one stored block with a wrong CRC: the text comes
+// whole before the damage is found, at the member's end.
+static std::string gzipped_with_wrong_crc(const std::string& text) {
+  std::string member("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\x01", 11);
+  std::size_t n = text.size();
+  member +=
+      {char(n & 0xff), char(n >> 8), char(~n & 0xff), char(~n >> 8 & 0xff)};
+  member += text + std::string(4, '\0');
+  return member + std::string{char(n & 0xff), char(n >> 8), 0, 0};
+}
+
+// A damaged stream's text may say anything: the damage, not what the text
+// says, is what is reported.
+TEST(MmcifInputDeathTest, DamagedGzipFailsAsUnreadable) {
+  const std::string refused[] = {
+      kLoop + "ATOM 'CA GLY A 1 . 1 2 3\n",
+      kLoop + "ATOM CA GLY AB 1 . 1 2 3\n",
+      kLoop + "ATOM CA GLY A 1 . 1." + std::string(70, '0') + " 2 3\n",
+  };
+  for (const std::string& text : refused) {
+    std::string path =
+        file_with("damaged.cif.gz", gzipped_with_wrong_crc(text));
+    EXPECT_EXIT(records_of(path), testing::ExitedWithCode(1),
+                "^Could not read " + path + "\n$");
+  }
+}
+
 // A file is mmCIF where its first line that is neither blank nor a comment
 // begins with data_, loop_ or a tag, in any case; any other is PDB text,
 // whose lines keep their numbers.

@@ -289,8 +289,9 @@ signals() {
   records 2000 in.pdb
   cp in.pdb before.pdb
   local signal number status
-  # Batch schedulers send USR1 and XCPU; real-time signals end a process too.
-  for signal in TERM HUP USR1 XCPU RTMIN+2; do
+  # Batch schedulers send USR1 and XCPU; real-time signals and SIGIO (SIGPOLL)
+  # end a process too.
+  for signal in TERM HUP USR1 XCPU RTMIN+2 IO; do
     start_held
     kill -s "$signal" "$pid"
     wait "$pid" 2> /dev/null

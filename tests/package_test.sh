@@ -3,8 +3,9 @@
 # control fields and file list, unpacks it with dpkg -x (no root needed) and
 # converts the shipped example with the unpacked program.
 # usage: package_test.sh <cpack> <build dir> <version> <source dir> <scratch dir>
+#                        <the inflater's Debian package>
 set -u
-cpack=$1 build=$2 version=$3 src=$4 work=$5
+cpack=$1 build=$2 version=$3 src=$4 work=$5 inflater=$6
 
 failed=0
 fail() {
@@ -46,10 +47,11 @@ field Package pdb-convert
 field Version "$version"
 field Architecture "$arch"
 field Section science
-# A package without Depends installs anywhere and then fails to run; ISA-L,
-# which inflates gzip input, is on few systems before it is asked for.
+# A package without Depends installs anywhere and then fails to run; the
+# library that inflates gzip input, ISA-L above all, is on few systems before
+# it is asked for.
 depends=$(dpkg-deb --field "$deb" Depends)
-for library in libc6 libisal2; do
+for library in libc6 "$inflater"; do
   [[ ", $depends," == *", $library ("* ]] ||
     fail "Depends lacks $library: '$depends'"
 done

@@ -80,6 +80,16 @@ static std::size_t count_controls(const char* from, const char* to) {
   return std::count_if(from, to, is_control);
 }
 
+// FNV-1a over the bytes, in lower case, from hash on.
+static const std::uint64_t kHashStart = 0xcbf29ce484222325u;
+static std::uint64_t hashed(std::uint64_t hash, const char* from,
+                            const char* to) {
+  for (; from != to; ++from) {
+    hash = (hash ^ static_cast<unsigned char>(lower(*from))) * 0x100000001b3u;
+  }
+  return hash;
+}
+
 // What a word is, told by its first bytes and its length: a value, an
 // absent value, a tag or a keyword. text holds at least its first
 // kMaxValue bytes, and the longest keyword, global_, has 7.
@@ -141,6 +151,7 @@ static void carry(cif_scanner& s, const char* from, const char* to) {
   s.carried_size += kept;
   s.carried_length += n;
   s.carried_controls += count_controls(from, to);
+  if (s.hashing) s.hash = hashed(s.hash, from, to);
   s.carried_tail[0] = n >= 2 ? to[-2] : s.carried_tail[1];
   s.carried_tail[1] = to[-1];
 }
@@ -157,6 +168,7 @@ static void uncarry_last(cif_scanner& s) {
 // Sets t's bytes: what was carried of it, and [from, to).
 static void settle(cif_scanner& s, cif_token& t, const char* from,
                    const char* to) {
+  if (s.hashing) t.hash = hashed(s.hash, from, to);
   if (s.carried_length == 0) {
     t.text = std::string_view(from, to - from);
     t.length = t.text.size();
@@ -315,6 +327,8 @@ void next_token(cif_scanner& s, cif_token& t) {
   s.carried_size = s.carried_length = s.carried_controls = 0;
   s.carried_tail[0] = s.carried_tail[1] = '\0';
   char c = *s.next;
+  s.hashing = c == '_';
+  s.hash = kHashStart;
   if (c == ';' && line_start) {
     scan_text_field(s, t);
   } else if (c == '\'' || c == '"') {

@@ -57,6 +57,9 @@ struct cif_token {
   std::size_t length;     // how many it has
   bool control;           // it holds a control character
   long line;
+  // For a tag: a hash of all its bytes, in lower case, however long it is,
+  // so that tags too long to keep are told apart.
+  std::uint64_t hash;
 };
 
 // The columns of a loop that read_loop_values stores the values of.
@@ -101,6 +104,8 @@ struct cif_scanner {
   std::size_t carried_length = 0;
   std::size_t carried_controls = 0;
   char carried_tail[2];  // its last two bytes
+  bool hashing = false;  // the token is a tag, hashed as it is read
+  std::uint64_t hash = 0;
 };
 
 // Sets t to the next token; kCifEnd at the end of the input. A quoted value

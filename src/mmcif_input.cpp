@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -115,9 +116,8 @@ struct record_input {
   category current = kOtherCategory;  // of the loop
   cif_loop loop;
   long loop_line = 0;
-  int item_column[kItems];       // of each item in the loop, or -1
-  std::uint32_t loop_items = 0;  // the items in the loop, a bit each
-  item pending = kNoItem;        // the item a lone tag named
+  int item_column[kItems];  // of each item in the loop, or -1
+  item pending = kNoItem;   // the item a lone tag named
   long pending_line = 0;         // the line of that tag
 
   // The data block.
@@ -126,6 +126,9 @@ struct record_input {
   category_form entity_form = kNotGiven;
   std::uint32_t given_items = 0;  // the items given one by one
   long items_line = 0;            // of the first _atom_site one
+  // The tags given in the block, outside save frames, by their hashes: a
+  // data name names one item of a block.
+  std::unordered_set<std::uint64_t> tags_given;
   bool entities_known = false;    // _entity is read, or will not come
   bool has_rows = false;
   std::vector<std::string> polymer_entities;
@@ -216,10 +219,14 @@ static item item_of(const cif_token& tag, category c) {
 
 static std::uint32_t bit(item i) { return std::uint32_t{1} << i; }
 
-[[noreturn]] static void die_given_twice(const record_input* r,
-                                         const cif_token& tag) {
+// Refuses a tag of the data block given before, in a loop or as an item.
+static void note_tag(record_input* r, const cif_token& tag) {
+  if (r->in_frame || r->tags_given.insert(tag.hash).second) return;
+  // As much as a tag that straddles two reads keeps of it, whatever the reads.
+  std::string_view kept = tag.text.substr(0, std::min(tag.length, kMaxValue));
   die_at(r, tag.line,
-         "tag \"" + escaped(tag.text.substr(0, tag.length)) + "\" given twice");
+         "tag \"" + escaped(kept) + (tag.length > kept.size() ? "..." : "") +
+             "\" given twice");
 }
 
 static category_form& form_of(record_input* r, category c) {
@@ -387,6 +394,7 @@ static void start_block(record_input* r) {
   r->in_frame = false;
   r->atom_site_form = r->entity_form = kNotGiven;
   r->given_items = 0;
+  r->tags_given.clear();
   r->entities_known = false;
   r->polymer_entities.clear();
   clear_values(r, kAtomSite);
@@ -406,7 +414,6 @@ static void start_loop(record_input* r, const cif_token& t) {
   r->current = kOtherCategory;
   r->loop.columns = r->loop.column = 0;
   r->loop_line = t.line;
-  r->loop_items = 0;
   std::fill(std::begin(r->item_column), std::end(r->item_column), -1);
 }
 
@@ -416,12 +423,9 @@ static void add_column(record_input* r, const cif_token& tag) {
     note_form(r, r->current, kAsLoop, r->loop_line);
     clear_values(r, r->current);
   }
+  note_tag(r, tag);
   item i = item_of(tag, r->current);
-  if (i != kNoItem) {
-    if ((r->loop_items & bit(i)) != 0) die_given_twice(r, tag);
-    r->loop_items |= bit(i);
-    r->item_column[i] = r->loop.columns;
-  }
+  if (i != kNoItem) r->item_column[i] = r->loop.columns;
   if (r->loop.columns < kMappedColumns) {
     r->loop.value_of[r->loop.columns] = i == kNoItem ? nullptr : &r->values[i];
   }
@@ -464,9 +468,9 @@ static void lone_tag(record_input* r, const cif_token& tag) {
     r->items_line = tag.line;
   }
   note_form(r, c, kAsItems, tag.line);
+  note_tag(r, tag);
   item i = item_of(tag, c);
   if (i == kNoItem) return;
-  if ((r->given_items & bit(i)) != 0) die_given_twice(r, tag);
   r->given_items |= bit(i);
   r->pending = i;
 }

@@ -124,6 +124,14 @@ TEST(MmcifInputDeathTest, DamagedFilesFailWithTheirLine) {
        "4: tag \"_atom_site.CARTN_X\" given twice"},
       {"data_test\n_atom_site.Cartn_x 1\n_entity.id 2\n_atom_site.cartn_x 3\n",
        "4: tag \"_atom_site.cartn_x\" given twice"},
+      // Tags that are not read, and one longer than the bytes kept of it.
+      {"data_test\nloop_\n_atom_site.id\n_atom_site.ID\n1 2\n",
+       "4: tag \"_atom_site.ID\" given twice"},
+      {"data_test\n_cell.length_a 1\n_cell.length_b 2\n_cell.length_a 3\n",
+       "4: tag \"_cell.length_a\" given twice"},
+      {"data_test\n_" + std::string(70, 'x') + " 1\n_" + std::string(70, 'X') +
+           " 2\n",
+       "3: tag \"_" + std::string(63, 'X') + "...\" given twice"},
       {kLoop + "ATOM CA GLY A 1 . 1 2 3\n_atom_site.id 1\n",
        "13: category \"_atom_site\" given twice"},
       {kLoop + "ATOM CA GLY A 1 . 1 2 3\nloop_\n_atom_site.id\n1\n",

@@ -118,7 +118,7 @@ struct record_input {
   long loop_line = 0;
   int item_column[kItems];  // of each item in the loop, or -1
   item pending = kNoItem;   // the item a lone tag named
-  long pending_line = 0;         // the line of that tag
+  long pending_line = 0;    // the line of that tag
 
   // The data block.
   bool in_frame = false;  // in a save frame, whose rows are not data
@@ -129,7 +129,7 @@ struct record_input {
   // The tags given in the block, outside save frames, by their hashes: a
   // data name names one item of a block.
   std::unordered_set<std::uint64_t> tags_given;
-  bool entities_known = false;    // _entity is read, or will not come
+  bool entities_known = false;  // _entity is read, or will not come
   bool has_rows = false;
   std::vector<std::string> polymer_entities;
   cif_value values[kItems];
@@ -600,6 +600,11 @@ bool read_record(record_input* r, std::string_view& line) {
 long record_line(const record_input* r) {
   return r->mmcif ? r->row_line : r->line;
 }
+
+// Every ATOM record made is: put_integer prints the serial number, and a
+// coordinate that put_coordinate does not print in its eight columns is
+// refused.
+bool numbers_printed(const record_input* r) { return r->mmcif; }
 
 void fail_if_damaged(record_input* r) { fail_if_damaged(r->in); }
 

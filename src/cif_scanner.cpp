@@ -634,29 +634,37 @@ bool read_loop_values(cif_scanner& s, cif_loop& loop) {
   cif_value* const* const row_start = loop.value_of;
   cif_value* const* const row_end = row_start + loop.columns;
   cif_value* const* value_of = row_start + loop.column;
-  if (value_of == row_start) loop.row_line = line;
-  // Counts the line feeds before offset; a row begins on its first value's
-  // line.
+  // Counts the line feeds before offset.
   auto pass_feeds_to = [&](int offset) {
     while (feed_at < offset) {
       ++line;
       feeds &= feeds - 1;
       feed_at = first_feed(feeds);
-      if (value_of == row_start) loop.row_line = line;
     }
   };
-  bool row_ended = false;
   const char* left_at;  // where next_token is to read on
-  for (;;) {
+  // Takes the next window where what is left of this one is blank, or a
+  // word it cuts; a word as long as a window is next_token's.
+  auto next_window = [&]() {
+    pass_feeds_to(64);
+    left_at = at + cut;
+    if (cut != 0 && window_from(left_at)) return true;
+    at = nullptr;
+    return false;
+  };
+  bool row_ended = false;
+  bool reading = true;
+  // A row begins on the line of its first value.
+  if (value_of == row_start) {
+    while (reading && starts == 0) reading = next_window();
+    if (reading) {
+      pass_feeds_to(first_bit(starts));
+      loop.row_line = line;
+    }
+  }
+  while (reading) {
     if (starts == 0) {
-      // What is left of the window is blank, or a word it cuts.
-      pass_feeds_to(64);
-      left_at = at + cut;
-      // A word as long as a window is next_token's.
-      if (cut == 0 || !window_from(left_at)) {
-        at = nullptr;
-        break;
-      }
+      if (!next_window()) break;
       continue;
     }
     if (!marked) {

@@ -880,8 +880,7 @@ static void add_lines(cif_text& w, const char* lines, sections& out) {
 // Some of the categories of list, each at most once, since a data block
 // gives each tag once, in any order.
 template <std::size_t n>
-static void add_some(cif_text& w, const char* const (&list)[n],
-                     sections& out) {
+static void add_some(cif_text& w, const char* const (&list)[n], sections& out) {
   for (std::size_t i : shuffled(w.c, n)) {
     if (!one_in(w.c, 3)) return;
     add_lines(w, list[i], out);

@@ -118,7 +118,7 @@ struct record_input {
   long loop_line = 0;
   int item_column[kItems];  // of each item in the loop, or -1
   item pending = kNoItem;   // the item a lone tag named
-  long pending_line = 0;         // the line of that tag
+  long pending_line = 0;    // the line of that tag
 
   // The data block.
   bool in_frame = false;  // in a save frame, whose rows are not data
@@ -129,7 +129,7 @@ struct record_input {
   // The tags given in the block, outside save frames, by their hashes: a
   // data name names one item of a block.
   std::unordered_set<std::uint64_t> tags_given;
-  bool entities_known = false;    // _entity is read, or will not come
+  bool entities_known = false;  // _entity is read, or will not come
   bool has_rows = false;
   std::vector<std::string> polymer_entities;
   cif_value values[kItems];

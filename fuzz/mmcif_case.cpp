@@ -877,6 +877,16 @@ static void add_lines(cif_text& w, const char* lines, sections& out) {
   w.text.resize(start);
 }
 
+// Some of the categories of list, each at most once, since a data block
+// gives each tag once, in any order.
+template <std::size_t n>
+static void add_some(cif_text& w, const char* const (&list)[n], sections& out) {
+  for (std::size_t i : shuffled(w.c, n)) {
+    if (!one_in(w.c, 3)) return;
+    add_lines(w, list[i], out);
+  }
+}
+
 mmcif_case draw_mmcif_case(choices& c) {
   mmcif_case out;
   cif_text w{c, string(), static_cast<int>(pick(c, 3))};
@@ -892,11 +902,11 @@ mmcif_case draw_mmcif_case(choices& c) {
   // any: _entity after the rows it decides, items of categories among one
   // another.
   sections parts;
-  while (one_in(c, 3)) add_lines(w, one_of(c, kCategoriesBefore), parts);
+  add_some(w, kCategoriesBefore, parts);
   if (!entities.empty()) add_category(w, entity_table(c, entities), parts);
   add_category(w, atom_site_table(c, rows, kept), parts);
   if (one_in(c, 4)) add_save_frame(w, rows, kept, parts);
-  while (one_in(c, 3)) add_lines(w, one_of(c, kCategoriesAfter), parts);
+  add_some(w, kCategoriesAfter, parts);
   if (one_in(c, 2)) {
     for (std::size_t i : shuffled(c, parts.size())) w.text += parts[i];
   } else {

@@ -385,7 +385,7 @@ static void check_classes(const uint8_t* data, size_t size) {
     cif_masks fast = classified(bytes + i);
     cif_masks plain = classified_plainly(bytes + i);
     check(fast.blanks == plain.blanks && fast.feeds == plain.feeds &&
-              fast.controls == plain.controls,
+              fast.controls == plain.controls && fast.marked == plain.marked,
           "the scanner's vector classes are its plain loop's");
   }
 }

@@ -124,7 +124,7 @@ static bool more_text(cif_scanner& s) {
     cif_value& v = s.kept[i];
     if (v.text.data() != v.own) copy_to_own(v);
   }
-  s.window = nullptr;
+  s.window.at = nullptr;
   std::string_view text;
   if (!read_text(s.in, text)) {
     s.begin = s.next = s.end = nullptr;
@@ -315,7 +315,7 @@ static void scan_text_field(cif_scanner& s, cif_token& t) {
 
 void next_token(cif_scanner& s, cif_token& t) {
   // It moves next and counts lines: what read_loop_values knew is stale.
-  s.window = nullptr;
+  s.window.at = nullptr;
   if (!skip_to_token(s)) {
     t.kind = kCifEnd;
     t.line = s.line;
@@ -350,7 +350,7 @@ void store_value(const cif_scanner& s, cif_value& v, const cif_token& t) {
 // The classes of 64 bytes.
 
 cif_masks classified_plainly(const char* bytes) {
-  cif_masks m = {0, 0, 0};
+  cif_masks m = {0, 0, 0, false};
   for (int i = 0; i < 64; ++i) {
     char c = bytes[i];
     std::uint64_t bit = std::uint64_t{1} << i;
@@ -358,6 +358,8 @@ cif_masks classified_plainly(const char* bytes) {
     if (blank) m.blanks |= bit;
     if (c == '\n') m.feeds |= bit;
     if (!blank && is_control(c)) m.controls |= bit;
+    m.marked |=
+        c == '\'' || c == '"' || c == '#' || c == '&' || c == ';' || c == '_';
   }
   return m;
 }
@@ -370,6 +372,16 @@ cif_masks classified_plainly(const char* bytes) {
 
 #if defined(__SSE2__)
 
+// The bytes of v that are marks: quotes, # and & (which differ from ' in
+// the bits of 5 alone, as " does), ; and _.
+static __m128i marks_of(__m128i v) {
+  __m128i quotes =
+      _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(5)), _mm_set1_epi8('\''));
+  return _mm_or_si128(
+      _mm_or_si128(quotes, _mm_cmpeq_epi8(v, _mm_set1_epi8(';'))),
+      _mm_cmpeq_epi8(v, _mm_set1_epi8('_')));
+}
+
 // Every blank, tab, CR and LF, and every other control character.
 [[gnu::noinline]] static cif_masks classify_exactly(const char* bytes) {
   const __m128i space = _mm_set1_epi8(' ');
@@ -378,11 +390,13 @@ cif_masks classified_plainly(const char* bytes) {
   const __m128i cr = _mm_set1_epi8('\r');
   const __m128i last_control = _mm_set1_epi8(0x1f);
   const __m128i del = _mm_set1_epi8(0x7f);
-  cif_masks m = {0, 0, 0};
+  cif_masks m = {0, 0, 0, false};
   __m128i controls = _mm_setzero_si128();
+  __m128i marks = _mm_setzero_si128();
   for (int k = 0; k < 4; ++k) {
     __m128i v =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
+    marks = _mm_or_si128(marks, marks_of(v));
     __m128i feeds = _mm_cmpeq_epi8(v, feed);
     __m128i blanks = _mm_or_si128(
         _mm_or_si128(_mm_cmpeq_epi8(v, space), feeds),
@@ -398,38 +412,36 @@ cif_masks classified_plainly(const char* bytes) {
     m.feeds |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(feeds))} << shift;
   }
   if (_mm_movemask_epi8(controls) != 0) m.controls = controls_of(bytes);
+  m.marked = _mm_movemask_epi8(marks) != 0;
   return m;
 }
 
-// Most windows hold no byte below the blank but line feeds: their blanks
-// are the bytes up to the blank, with a compare fewer. Any other, a tab or
-// a CR say, is classified exactly.
+// Most windows hold no byte below the blank but spaces and line feeds:
+// their blanks are the bytes up to the blank. Any other, a tab or a CR say,
+// is classified exactly.
 static cif_masks classify(const char* bytes) {
   const __m128i space = _mm_set1_epi8(' ');
   const __m128i feed = _mm_set1_epi8('\n');
   const __m128i del = _mm_set1_epi8(0x7f);
-  std::uint64_t low = 0;
-  std::uint64_t spaces_and_feeds = 0;
+  std::uint64_t blanks = 0;
   std::uint64_t feeds = 0;
-  __m128i dels = _mm_setzero_si128();
+  __m128i odd = _mm_setzero_si128();
+  __m128i marks = _mm_setzero_si128();
   for (int k = 0; k < 4; ++k) {
     __m128i v =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
     __m128i f = _mm_cmpeq_epi8(v, feed);
+    __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(v, space), v);
+    __m128i usual = _mm_or_si128(_mm_cmpeq_epi8(v, space), f);
+    odd = _mm_or_si128(
+        odd, _mm_or_si128(_mm_xor_si128(low, usual), _mm_cmpeq_epi8(v, del)));
+    marks = _mm_or_si128(marks, marks_of(v));
     int shift = 16 * k;
-    low |= std::uint64_t{std::uint16_t(
-               _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, space), v)))}
-           << shift;
-    spaces_and_feeds |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(
-                            _mm_or_si128(_mm_cmpeq_epi8(v, space), f)))}
-                        << shift;
+    blanks |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(low))} << shift;
     feeds |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(f))} << shift;
-    dels = _mm_or_si128(dels, _mm_cmpeq_epi8(v, del));
   }
-  if (low != spaces_and_feeds || _mm_movemask_epi8(dels) != 0) {
-    return classify_exactly(bytes);
-  }
-  return {low, feeds, 0};
+  if (_mm_movemask_epi8(odd) != 0) return classify_exactly(bytes);
+  return {blanks, feeds, 0, _mm_movemask_epi8(marks) != 0};
 }
 
 #elif defined(__ARM_NEON) && !defined(__ARM_BIG_ENDIAN)
@@ -450,11 +462,22 @@ static std::uint64_t bits_of(const uint8x16_t (&compared)[4]) {
   return vget_lane_u64(vreinterpret_u64_u8(sums), 0);
 }
 
+// Whether any byte of the 16 is not zero.
+static bool any(uint8x16_t v) {
+  uint8x8_t halves = vorr_u8(vget_low_u8(v), vget_high_u8(v));
+  return vget_lane_u64(vreinterpret_u64_u8(halves), 0) != 0;
+}
+
 static cif_masks classify(const char* bytes) {
   uint8x16_t blanks[4], feeds[4];
   uint8x16_t controls = vdupq_n_u8(0);
+  uint8x16_t marks = vdupq_n_u8(0);
   for (int k = 0; k < 4; ++k) {
     uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t*>(bytes + 16 * k));
+    marks = vorrq_u8(
+        marks, vorrq_u8(vceqq_u8(vorrq_u8(v, vdupq_n_u8(5)), vdupq_n_u8('\'')),
+                        vorrq_u8(vceqq_u8(v, vdupq_n_u8(';')),
+                                 vceqq_u8(v, vdupq_n_u8('_')))));
     feeds[k] = vceqq_u8(v, vdupq_n_u8('\n'));
     blanks[k] = vorrq_u8(
         vorrq_u8(vceqq_u8(v, vdupq_n_u8(' ')), feeds[k]),
@@ -464,11 +487,8 @@ static cif_masks classify(const char* bytes) {
                                              vceqq_u8(v, vdupq_n_u8(0x7f))),
                                     blanks[k]));
   }
-  cif_masks m = {bits_of(blanks), bits_of(feeds), 0};
-  uint8x8_t any = vorr_u8(vget_low_u8(controls), vget_high_u8(controls));
-  if (vget_lane_u64(vreinterpret_u64_u8(any), 0) != 0) {
-    m.controls = controls_of(bytes);
-  }
+  cif_masks m = {bits_of(blanks), bits_of(feeds), 0, any(marks)};
+  if (any(controls)) m.controls = controls_of(bytes);
   return m;
 }
 
@@ -491,18 +511,37 @@ static int first_feed(std::uint64_t feeds) {
   return feeds == 0 ? 64 : first_bit(feeds);
 }
 
-// The window of 64 bytes in hand: where it is, its blanks, the line feeds
-// of it not yet counted, and its control characters.
-struct window {
-  const char* at;
-  std::uint64_t blanks;
-  std::uint64_t feeds;
-  std::uint64_t controls;
-};
+// Bits 0 to n - 1, for n from 0 to 64.
+static std::uint64_t low_bits(int n) {
+  return n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+}
 
-static window window_at(const char* at) {
-  cif_masks m = classify(at);
-  return {at, m.blanks, m.feeds, m.controls};
+// The bytes of a window that begin a word: not blank, and first in the
+// window or after a blank. A window begins after a blank or at a word.
+static std::uint64_t word_starts(std::uint64_t blanks) {
+  return ~blanks & (blanks << 1 | 1);
+}
+
+// Where the word that the window's end cuts begins: after its last blank;
+// 64 where its last byte is blank, 0 where none is.
+static int cut_word(std::uint64_t blanks) {
+  if (blanks >> 63 != 0) return 64;
+  return blanks == 0 ? 0 : 64 - __builtin_clzll(blanks);
+}
+
+// Takes the window at from, where the block holds it and it holds no control
+// character but blanks: a value with one is next_token's to tell.
+static bool take_window(cif_window& w, const char* from, const char* end) {
+  if (end - from < 64) return false;
+  cif_masks m = classify(from);
+  if (m.controls != 0) return false;
+  w.at = from;
+  w.blanks = m.blanks;
+  w.feeds = m.feeds;
+  w.cut = cut_word(m.blanks);
+  w.starts = word_starts(m.blanks) & low_bits(w.cut);
+  w.marked = m.marked;
+  return true;
 }
 
 // The end of the quoted value that begins at p, where the block holds it and
@@ -523,10 +562,10 @@ static const char* quoted_end(const char* p, const char* end, bool& control) {
 // Reads the quoted value at offset start of w where it is plain: its
 // closing quote, followed by a blank, on its line, within kMaxValue bytes
 // and the block, and the window after it whole in the block and plain.
-// Moves w on to the window that holds the byte after the value, sets value
-// to the value, and returns that byte's offset in w; returns -1, changing
-// nothing, where next_token is to read the value or refuse it.
-[[gnu::noinline]] static int read_quoted_value(window& w, int start,
+// Moves w on past the value, to the window that holds the byte after it,
+// sets value to the value, and returns that byte's offset in w; returns -1,
+// changing nothing, where next_token is to read the value or refuse it.
+[[gnu::noinline]] static int read_quoted_value(cif_window& w, int start,
                                                const char* end,
                                                std::string_view& value,
                                                bool& control) {
@@ -537,15 +576,14 @@ static const char* quoted_end(const char* p, const char* end, bool& control) {
   }
   // No line feed lies within a quoted value: none is passed over.
   std::ptrdiff_t offset = close + 1 - w.at;
-  if (offset >= 64) {
-    const char* at = w.at + offset / 64 * 64;
-    if (end - at < 64) return -1;
-    window next = window_at(at);
-    if (next.controls != 0) return -1;
-    w = next;
+  if (offset >= 64 && !take_window(w, w.at + offset / 64 * 64, end)) {
+    return -1;
   }
+  int resume = static_cast<int>(offset % 64);
+  // Blanks within the quotes began no word.
+  w.starts &= ~low_bits(resume);
   value = std::string_view(p + 1, close - p - 1);
-  return static_cast<int>(offset % 64);
+  return resume;
 }
 
 static void store(cif_value* v, const char* text, std::size_t length,
@@ -558,88 +596,105 @@ static void store(cif_value* v, const char* text, std::size_t length,
   v->line = line;
 }
 
-// Bits 0 to n - 1, for n from 0 to 64.
-static std::uint64_t low_bits(int n) {
-  return n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
-}
-
-// The bytes of a window that begin a word: not blank, and first in the
-// window or after a blank. A window begins after a blank or at a word.
-static std::uint64_t word_starts(std::uint64_t blanks) {
-  return ~blanks & (blanks << 1 | 1);
-}
-
-// Where the word that the window's end cuts begins: after its last blank;
-// 64 where its last byte is blank, 0 where none is.
-static int cut_word(std::uint64_t blanks) {
-  if (blanks >> 63 != 0) return 64;
-  return blanks == 0 ? 0 : 64 - __builtin_clzll(blanks);
-}
-
 // Windows are read on from where the word that the last one cuts begins,
 // or from its end: every word read from a window ends in it. One with a
 // control character other than a blank, which is rare, is left to
-// next_token, which tells the values that hold it.
+// next_token, which tells the values that hold it. In a window without
+// marks, as nearly all are, every word is a value, and a column not read
+// costs only the passing of its word. The window is kept in locals, which
+// the compiler can keep in registers, not in a struct whose address escapes.
 bool read_loop_values(cif_scanner& s, cif_loop& loop) {
   if (loop.columns > kMappedColumns) return false;
   const char* const end = s.end;
-  const char* at = s.window;
-  std::uint64_t blanks = s.blanks;
-  std::uint64_t feeds = s.feeds;
-  std::uint64_t starts;  // of the words not yet read that end in the window
-  int cut;               // where the word that the window cuts begins
-  int feed_at;
-  // Takes the window at from, where the block holds it and it is plain.
+  cif_window w = s.window;
+  if (w.at == nullptr || s.next >= w.at + 64) {
+    if (!take_window(w, s.next, end)) return false;
+  }
+  const char* at = w.at;
+  std::uint64_t blanks = w.blanks;
+  std::uint64_t feeds = w.feeds;
+  std::uint64_t starts = w.starts;
+  int cut = w.cut;
+  bool marked = w.marked;
+  int feed_at = first_feed(feeds);
+  // Takes the window at from, where take_window can.
   auto window_from = [&](const char* from) {
-    if (end - from < 64) return false;
-    window w = window_at(from);
-    if (w.controls != 0) return false;
-    at = from;
-    blanks = w.blanks;
-    feeds = w.feeds;
+    cif_window next;
+    if (!take_window(next, from, end)) return false;
+    at = next.at;
+    blanks = next.blanks;
+    feeds = next.feeds;
+    starts = next.starts;
+    cut = next.cut;
+    marked = next.marked;
     feed_at = first_feed(feeds);
-    cut = cut_word(blanks);
-    starts = word_starts(blanks) & low_bits(cut);
     return true;
   };
-  if (at == nullptr || s.next >= at + 64) {
-    if (!window_from(s.next)) return false;
-  } else {
-    feed_at = first_feed(feeds);
-    cut = cut_word(blanks);
-    starts = word_starts(blanks) & low_bits(cut) &
-             ~low_bits(static_cast<int>(s.next - at));
-  }
   long line = s.line;
-  cif_value* const* value_of = loop.value_of + loop.column;
-  cif_value* const* const row_end = loop.value_of + loop.columns;
-  bool row_ended = false;
-  const char* left_at;  // where next_token is to read on
-  for (;;) {
-    if (starts == 0) {
-      // What is left of the window is blank, or a word it cuts.
-      for (; feeds != 0; feeds &= feeds - 1) ++line;
-      left_at = at + cut;
-      // A word as long as a window is next_token's.
-      if (cut == 0 || !window_from(left_at)) {
-        at = nullptr;
-        break;
-      }
-      continue;
-    }
-    int start = first_bit(starts);
-    while (feed_at < start) {
+  cif_value* const* const row_start = loop.value_of;
+  cif_value* const* const row_end = row_start + loop.columns;
+  cif_value* const* value_of = row_start + loop.column;
+  // Counts the line feeds before offset.
+  auto pass_feeds_to = [&](int offset) {
+    while (feed_at < offset) {
       ++line;
       feeds &= feeds - 1;
       feed_at = first_feed(feeds);
     }
+  };
+  const char* left_at;  // where next_token is to read on
+  // Takes the next window where what is left of this one is blank, or a
+  // word it cuts; a word as long as a window is next_token's.
+  auto next_window = [&]() {
+    pass_feeds_to(64);
+    left_at = at + cut;
+    if (cut != 0 && window_from(left_at)) return true;
+    at = nullptr;
+    return false;
+  };
+  bool row_ended = false;
+  bool reading = true;
+  // A row begins on the line of its first value.
+  if (value_of == row_start) {
+    while (reading && starts == 0) reading = next_window();
+    if (reading) {
+      pass_feeds_to(first_bit(starts));
+      loop.row_line = line;
+    }
+  }
+  while (reading) {
+    if (starts == 0) {
+      if (!next_window()) break;
+      continue;
+    }
+    if (!marked) {
+      do {
+        int start = first_bit(starts);
+        starts &= starts - 1;
+        pass_feeds_to(start);
+        const char* p = at + start;
+        cif_value* v = *value_of;
+        if (v != nullptr) {
+          int length = first_bit(blanks >> start);
+          bool absent = length == 1 && (*p == '.' || *p == '?');
+          store(v, p, length, absent, false, line);
+        }
+        if (++value_of == row_end) {
+          row_ended = true;
+          left_at = p + first_bit(blanks >> start);
+          break;
+        }
+      } while (starts != 0);
+      if (row_ended) break;
+      continue;
+    }
+    int start = first_bit(starts);
+    pass_feeds_to(start);
     const char* p = at + start;
     int length = first_bit(blanks >> start);
     int resume = start + length;  // the offset after the word
     byte_class first = class_of(*p);
-    if (value_of == loop.value_of) loop.row_line = line;
     if (first == kPlain) {
-      // The common case.
       starts &= starts - 1;
       if (cif_value* v = *value_of) store(v, p, length, false, false, line);
     } else if (first == kKeyish) {
@@ -652,29 +707,28 @@ bool read_loop_values(cif_scanner& s, cif_loop& loop) {
       bool absent = length == 1 && (*p == '.' || *p == '?');
       if (cif_value* v = *value_of) store(v, p, length, absent, false, line);
     } else {
-      window w = {at, blanks, feeds, 0};
+      cif_window quoted = {at, blanks, feeds, starts, cut, marked};
       std::string_view value;
       bool control;
       resume = *p == '\'' || *p == '"'
-                   ? read_quoted_value(w, start, end, value, control)
+                   ? read_quoted_value(quoted, start, end, value, control)
                    : -1;
       if (resume < 0) {
         left_at = p;
         break;
       }
-      // Blanks within the quotes began no word.
-      at = w.at;
-      blanks = w.blanks;
-      feeds = w.feeds;
+      at = quoted.at;
+      blanks = quoted.blanks;
+      feeds = quoted.feeds;
+      starts = quoted.starts;
+      cut = quoted.cut;
+      marked = quoted.marked;
       feed_at = first_feed(feeds);
-      cut = cut_word(blanks);
-      starts = word_starts(blanks) & low_bits(cut) & ~low_bits(resume);
       if (cif_value* v = *value_of) {
         store(v, value.data(), value.size(), false, control, line);
       }
     }
     if (++value_of == row_end) {
-      value_of = loop.value_of;
       row_ended = true;
       left_at = at + resume;
       break;
@@ -685,9 +739,7 @@ bool read_loop_values(cif_scanner& s, cif_loop& loop) {
     s.next = left_at;
   }
   s.line = line;
-  loop.column = static_cast<int>(value_of - loop.value_of);
-  s.window = at;
-  s.blanks = blanks;
-  s.feeds = feeds;
+  loop.column = row_ended ? 0 : static_cast<int>(value_of - row_start);
+  s.window = {at, blanks, feeds, starts, cut, marked};
   return row_ended;
 }

@@ -74,6 +74,20 @@ struct cif_loop {
   cif_value* value_of[kMappedColumns];
 };
 
+// 64 bytes of a loop's rows as read_loop_values reads them: their blanks,
+// the line feeds not yet counted, where the words not yet read that end in
+// them begin, where the word that their end cuts begins (64: none does),
+// and whether they hold a byte that may begin or be part of anything other
+// than a plain value.
+struct cif_window {
+  const char* at = nullptr;
+  std::uint64_t blanks = 0;
+  std::uint64_t feeds = 0;
+  std::uint64_t starts = 0;
+  int cut = 0;
+  bool marked = false;
+};
+
 // The scanner of one input. Values stored from the block at hand (kept, the
 // values a caller stores in) get bytes of their own before a block replaces
 // it; a value longer than kMaxValue is read whole into number, where that
@@ -92,11 +106,9 @@ struct cif_scanner {
   const char* end = nullptr;
   bool line_start = true;  // next is the first byte of a line
 
-  // What read_loop_values knows of the 64 bytes at window: its blanks, and
-  // the line feeds not yet counted.
-  const char* window = nullptr;
-  std::uint64_t blanks = 0;
-  std::uint64_t feeds = 0;
+  // What read_loop_values knows of the 64 bytes it reads in; at is nullptr
+  // where it knows nothing.
+  cif_window window;
 
   // What the blocks before the one at hand held of a token.
   char carried[kMaxValue];
@@ -130,6 +142,10 @@ struct cif_masks {
   std::uint64_t blanks;    // blank, tab, CR, LF: white space
   std::uint64_t feeds;     // LF
   std::uint64_t controls;  // other control characters, and DEL
+  // Whether any byte is a quote, #, ; or _ (one that may begin a quoted
+  // value, a comment, a text field or a tag, or lies in every keyword), or
+  // &, which the vector code finds with the quotes and #.
+  bool marked;
 };
 
 // With the processor's vector instructions, where there are.

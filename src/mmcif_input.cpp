@@ -601,6 +601,11 @@ long record_line(const record_input* r) {
   return r->mmcif ? r->row_line : r->line;
 }
 
+// Every ATOM record made is: put_integer prints the serial number, and a
+// coordinate that put_coordinate does not print in its eight columns is
+// refused.
+bool numbers_printed(const record_input* r) { return r->mmcif; }
+
 void fail_if_damaged(record_input* r) { fail_if_damaged(r->in); }
 
 void close_records(record_input* r) { delete r; }

@@ -24,6 +24,11 @@ bool read_record(record_input* in, std::string_view& line);
 // line its row begins on.
 long record_line(const record_input* in);
 
+// Whether every ATOM record that in gives holds its serial number and its
+// x, y and z each in the form "%5d" and "%8.3f" print for its own value: the
+// records made from mmCIF rows do; PDB lines are not vouched for.
+bool numbers_printed(const record_input* in);
+
 // As fail_if_damaged of input_file.h, for the input in reads.
 void fail_if_damaged(record_input* in);
 

@@ -238,7 +238,9 @@ static char* put_field_as_it_stands(char* out, std::string_view line,
 }
 
 // line's right-aligned text field c as "%*s" prints it, trimmed, in c's width.
-static char* put_text_field(char* out, std::string_view line, column c) {
+[[gnu::always_inline]] static inline char* put_text_field(char* out,
+                                                          std::string_view line,
+                                                          column c) {
   std::string_view text = field(line, c);
   if (text.size() == c.width && prints_as_it_stands(text)) {
     return put_field_as_it_stands(out, line, c);
@@ -261,11 +263,17 @@ static char* put_name(char* out, std::string_view line) {
   return out;
 }
 
-// The converted line of an ATOM record.
-static char* put_converted(char* out, std::string_view line) {
+// The converted line of an ATOM record; printed says that its serial number
+// and coordinates are already in the form they print in.
+static char* put_converted(char* out, std::string_view line, bool printed) {
   memcpy(out, "ATOM  ", 6);
   std::string_view serial = field(line, kSerial);
-  out = put_integer(out + 6, serial.data(), serial.size(), 5);
+  if (printed) {
+    memcpy(out + 6, serial.data(), kSerial.width);
+    out += 6 + kSerial.width;
+  } else {
+    out = put_integer(out + 6, serial.data(), serial.size(), 5);
+  }
   out = put_name(out, line);
   out = put_text_field(out, line, kResidueName);
   *out++ = ' ';
@@ -274,9 +282,14 @@ static char* put_converted(char* out, std::string_view line) {
   out = put_integer(out, residue_number.data(), residue_number.size(), 4);
   memcpy(out, "    ", 4);
   out += 4;
-  for (const column& c : kCoordinates) {
-    std::string_view text = field(line, c);
-    out = put_coordinate(out, text.data(), text.size());
+  if (printed) {
+    memcpy(out, line.data() + kCoordinates[0].offset, 3 * 8);
+    out += 3 * 8;
+  } else {
+    for (const column& c : kCoordinates) {
+      std::string_view text = field(line, c);
+      out = put_coordinate(out, text.data(), text.size());
+    }
   }
   *out++ = '\n';
   return out;
@@ -344,6 +357,7 @@ void write_pdb(std::string outfile, std::vector<atom>& atoms) {
 static void convert_lines(record_input* in, const std::string& pdb_file) {
   std::unique_ptr<char[]> block(new char[kBlockSize]);
   char* end = block.get();
+  const bool printed = numbers_printed(in);
   std::string_view line;
   while (read_record(in, line)) {
     if (checked_record_type(line, pdb_file, in) != kAtomRecord) {
@@ -353,7 +367,7 @@ static void convert_lines(record_input* in, const std::string& pdb_file) {
       put_lines(block, end - block.get());
       end = block.get();
     }
-    end = put_converted(end, line);
+    end = put_converted(end, line, printed);
   }
   put_lines(block, end - block.get());
 }

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "cif_scanner.h"
 #include "input_file.h"
 #include "scratch.h"
 
@@ -280,4 +281,24 @@ TEST(MmcifInputTest, RealFilesReadAlikeWhereverAReadEnds) {
     }
   }
   if (files == 0) GTEST_SKIP() << "no real files in " PDB_CONVERT_MMCIF_PAIRS;
+}
+
+// The scanner's vector classes are its plain loop's for every byte in every
+// place of a window, alone among plain bytes and among spaces, which takes
+// the common windows' shorter way.
+TEST(MmcifInputTest, ClassifiesEveryByteAsThePlainLoopDoes) {
+  for (char fill : {'a', ' '}) {
+    for (int byte = 0; byte < 256; ++byte) {
+      for (int at = 0; at < 64; ++at) {
+        std::string window(64, fill);
+        window[at] = static_cast<char>(byte);
+        cif_masks fast = classified(window.data());
+        cif_masks plain = classified_plainly(window.data());
+        ASSERT_TRUE(fast.blanks == plain.blanks && fast.feeds == plain.feeds &&
+                    fast.controls == plain.controls &&
+                    fast.marked == plain.marked)
+            << "byte " << byte << " at " << at << " among '" << fill << "'";
+      }
+    }
+  }
 }

@@ -28,18 +28,6 @@
   exit(1);
 }
 
-// ASCII only, as CIF's keywords and tags are, and without a call.
-static char lower(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
-
-static bool starts_with_any_case(std::string_view text,
-                                 std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (lower(text[i]) != prefix[i]) return false;
-  }
-  return true;
-}
-
 // What a byte may begin, looked up in a table: one load a test.
 enum byte_class : unsigned char {
   kPlain,    // anything else, and any byte inside a bare word
@@ -85,7 +73,8 @@ static const std::uint64_t kHashStart = 0xcbf29ce484222325u;
 static std::uint64_t hashed(std::uint64_t hash, const char* from,
                             const char* to) {
   for (; from != to; ++from) {
-    hash = (hash ^ static_cast<unsigned char>(lower(*from))) * 0x100000001b3u;
+    hash = (hash ^ static_cast<unsigned char>(lower_ascii(*from))) *
+           0x100000001b3u;
   }
   return hash;
 }
@@ -97,7 +86,7 @@ static cif_token_kind kind_of_word(std::string_view text, std::size_t length) {
   if (length == 1 && (text[0] == '.' || text[0] == '?')) return kCifAbsent;
   if (text[0] == '_') return kCifTag;
   if (length < 5) return kCifValue;
-  switch (lower(text[0])) {
+  switch (lower_ascii(text[0])) {
     case 'd':
       return starts_with_any_case(text, "data_") ? kCifData : kCifValue;
     case 'l':

@@ -10,6 +10,21 @@
 
 struct input_file;
 
+// CIF's keywords and tags are ASCII, compared without regard to case.
+inline char lower_ascii(char c) {
+  return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+}
+
+// Whether text begins with prefix, given in lower case, in any case.
+inline bool starts_with_any_case(std::string_view text,
+                                 std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (lower_ascii(text[i]) != prefix[i]) return false;
+  }
+  return true;
+}
+
 // The tokens of a CIF text, read a block at a time from an input: values,
 // tags, the keywords data_, loop_, save_, global_ and stop_, with white
 // space and comments between them. A token's kind is told by its first

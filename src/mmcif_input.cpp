@@ -153,18 +153,6 @@ struct record_input {
   exit(1);
 }
 
-// ASCII only, as CIF's keywords and tags are, and without a call.
-static char lower(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
-
-static bool starts_with_any_case(std::string_view text,
-                                 std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (lower(text[i]) != prefix[i]) return false;
-  }
-  return true;
-}
-
 // Whether the input, at its start, holds mmCIF: whether its first line that
 // is neither blank nor a # comment begins with data_, loop_ or a tag. The
 // lines passed over are read and counted in line; the deciding one is not

@@ -145,6 +145,7 @@ struct record_input {
   // The tags given in the block, outside save frames, by their hashes: a
   // data name names one item of a block.
   hash_set tags_given;
+  long stray_line = 0;          // of the first value without a tag, or 0
   bool entities_known = false;  // _entity is read, or will not come
   bool has_rows = false;
   hash_set polymer_entities;  // by the hashes of their ids
@@ -299,6 +300,9 @@ static void note_form(record_input* r, category c, category_form form,
   category_form& given = form_of(r, c);
   if (given != kNotGiven && (given != kAsItems || form != kAsItems)) {
     die_at(r, line, std::string("category \"") + name_of(c) + "\" given twice");
+  }
+  if (c == kAtomSite && r->stray_line != 0) {
+    die_at(r, r->stray_line, "value without a tag");
   }
   given = form;
 }
@@ -472,6 +476,7 @@ static void start_block(record_input* r) {
   r->atom_site_form = r->entity_form = kNotGiven;
   r->given_items = 0;
   empty(r->tags_given);
+  r->stray_line = 0;
   r->entities_known = false;
   empty(r->polymer_entities);
   r->last_entity.asked = false;
@@ -564,6 +569,14 @@ static void lone_value(record_input* r, const cif_token& t) {
   }
 }
 
+// A value that belongs to no tag and no loop is damage, in the data block
+// that holds _atom_site, wherever it lies there: rows may follow it that
+// would be passed over with it.
+static void stray_value(record_input* r, const cif_token& t) {
+  if (r->atom_site_form != kNotGiven) die_at(r, t.line, "value without a tag");
+  if (r->stray_line == 0) r->stray_line = t.line;
+}
+
 // Reads what is left of the input unparsed, so that a damaged or unreadable
 // end still fails the run.
 static void finish(record_input* r) {
@@ -584,7 +597,7 @@ static void handle(record_input* r, const cif_token& t) {
       }
       if (r->state == kLoopValues) return loop_value(r, t);
       if (r->state == kItemValue) return lone_value(r, t);
-      return;  // a value that belongs to no tag: not ours to judge
+      return stray_value(r, t);
     case kCifTag:
       if (r->state == kLoopTags) return add_column(r, t);
       end_section(r);

@@ -55,6 +55,21 @@ TEST(MmcifInputDeathTest, RefusesWrittenValuesThatDoNotFit) {
       {"ATOM CA GLY A 10000 . 1 2 3\n", "12: residue number \"10000\""},
       {"ATOM CA GLY A -1000 . 1 2 3\n", "12: residue number \"-1000\""},
       {"ATOM CA GLY A '1\r' . 1 2 3\n", "12: residue number \"1\\\\r\""},
+      // An integer, its insertion code apart, as the archive writes it.
+      {"ATOM CA GLY A 1A . 1 2 3\n", "12: residue number \"1A\""},
+      {"ATOM CA GLY A 12abc . 1 2 3\n", "12: residue number \"12abc\""},
+      {"ATOM CA GLY A '' . 1 2 3\n", "12: residue number \"\""},
+      {"ATOM CA GLY A " + std::string(69, '0') + "5x . 1 2 3\n",
+       "12: residue number \"" + std::string(64, '0') + "\\.\\.\\.\""},
+      {"ATOM CA GLY A 1 . 1\n2 123456.7 3\n", "13: coordinate \"123456.7\""},
+      {"ATOM CA GLY A 1 . 1 2 -99999.9996\n", "12: coordinate \"-99999.9996\""},
+      {"ATOM CA GLY A 1 . '1\t' 2 3\n", "12: coordinate \"1\\\\t\""},
+      {"ATOM CA GLY A 1 . 1" + std::string(70, '0') + " 2 3\n",
+       "12: coordinate \"1" + std::string(63, '0') + "\\.\\.\\.\""},
+      {"ATOM " + long_name + " GLY A 1 . 1 2 3\n",
+       "12: atom name \"" + long_name.substr(0, 64) + "\\.\\.\\.\""},
+      {rows(100000, "ATOM CA GLY A 1 . 1 2 3\n"),
+       "100011: serial number \"100000\""},
   };
   for (const auto& [row, refusal] : refused) {
     std::string path = file_with("refused.cif", kLoop + row);

@@ -326,7 +326,7 @@ static bool is_polymer_entity(record_input* r, std::string_view id) {
   last.asked = true;
   last.polymer = holds(r->polymer_entities, hash_of(id));
   last.size = static_cast<unsigned char>(id.size());
-  memcpy(last.id, id.data(), id.size());
+  std::copy(id.begin(), id.end(), last.id);
   return last.polymer;
 }
 
@@ -373,8 +373,7 @@ static void hold(record_input* r, long line) {
   char* out = start;
   memcpy(out, &row, sizeof row);
   out += sizeof row;
-  memcpy(out, entity.text.data(), entity.text.size());
-  out += entity.text.size();
+  out = std::copy(entity.text.begin(), entity.text.end(), out);
   memcpy(out, record.text, kHeldText);
   out += kHeldText;
   if (row.misfit) {

@@ -159,11 +159,12 @@ static std::string_view real_value(const cif_value& v) {
 // its insertion code apart: a sign at most, then digits, read whole where
 // they are more than the bytes kept.
 static bool is_integer(const cif_value& v) {
-  std::string_view text = v.text;
-  std::size_t i = !text.empty() && (text[0] == '-' || text[0] == '+');
-  if (i == text.size()) return false;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
+  const char* p = v.text.data();
+  const char* const end = p + v.text.size();
+  if (p != end && (*p == '-' || *p == '+')) ++p;
+  if (p == end) return false;
+  for (; p != end; ++p) {
+    if (static_cast<unsigned char>(*p - '0') > 9) return false;
   }
   return v.length <= kMaxValue || v.number == nullptr || v.number->integer_open;
 }

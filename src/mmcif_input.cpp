@@ -317,17 +317,24 @@ static void clear_values(record_input* r, category c) {
   }
 }
 
-static bool is_polymer_entity(record_input* r, std::string_view id) {
+// Whether entity id is a polymer one, asked of the set, and remembered.
+[[gnu::noinline]] static bool ask_polymer(record_input* r,
+                                          std::string_view id) {
   entity_answer& last = r->last_entity;
-  if (last.asked && id.size() == last.size &&
-      memcmp(id.data(), last.id, id.size()) == 0) {
-    return last.polymer;
-  }
   last.asked = true;
   last.polymer = holds(r->polymer_entities, hash_of(id));
   last.size = static_cast<unsigned char>(id.size());
   std::copy(id.begin(), id.end(), last.id);
   return last.polymer;
+}
+
+// Ids are a byte or two: shorter compared here than by a call.
+static bool asked_last(const entity_answer& last, std::string_view id) {
+  if (!last.asked || id.size() != last.size) return false;
+  for (std::size_t i = 0; i < id.size(); ++i) {
+    if (id[i] != last.id[i]) return false;
+  }
+  return true;
 }
 
 // Whether a row is in a polymer: where the block gives _entity, as it says
@@ -336,7 +343,9 @@ static bool is_polymer_entity(record_input* r, std::string_view id) {
 static bool in_polymer(record_input* r, bool label_seq, bool entity_given,
                        std::string_view entity) {
   if (r->entity_form == kNotGiven) return label_seq;
-  return entity_given && is_polymer_entity(r, entity);
+  if (!entity_given) return false;
+  if (asked_last(r->last_entity, entity)) return r->last_entity.polymer;
+  return ask_polymer(r, entity);
 }
 
 // Remembers the _entity row's id where the entity is a polymer.

@@ -74,7 +74,8 @@ enum parse_state { kBetween, kLoopTags, kLoopValues, kItemValue };
 
 // A set of 64-bit hashes, open-addressed: 8 bytes a slot, at most three
 // quarters of them used. Emptied, it starts small again, so that emptying
-// costs what it held, however large it once grew.
+// costs what it held, however large it once grew: a table grown is let go,
+// and the first, kept for the next data block, is cleared.
 struct hash_set {
   std::vector<std::uint64_t> slots;  // 0: empty
   std::size_t count = 0;
@@ -213,7 +214,12 @@ static bool holds(hash_set& set, std::uint64_t hash) {
 
 static void empty(hash_set& set) {
   if (set.count == 0) return;
-  set = hash_set();
+  if (set.slots.size() > kFirstSlots) {
+    set = hash_set();
+  } else {
+    std::fill(set.slots.begin(), set.slots.end(), 0);
+    set.count = 0;
+  }
 }
 
 // FNV-1a, over a value's bytes as they are.

@@ -58,7 +58,8 @@
 #   set_id       a replaced file keeps its set-id bits and capabilities
 #                (needs root; skips with 77)
 #   user_namespace  an outside user's file, in a user namespace, is written in
-#                place (needs root and unshare -U -r; skips with 77)
+#                place (needs root and unshare -U -r, which no chroot has;
+#                skips with 77)
 #   no_descriptor  an output that cannot be opened, or whose new file cannot
 #                be made, for want of a descriptor fails before the conversion
 #                is held (skips with 77 where the program cannot run under a
@@ -99,11 +100,39 @@ expect() {
   [ "$(< err)" = "$3" ] || fail "$1: stderr '$(< err)', expected '$3'"
 }
 
-# What a skipped mount test needs, said in its skip line.
-kMountHint="to run it, run the tests as root, or as a user where \
-unprivileged user namespaces are allowed (sysctl \
-kernel.unprivileged_userns_clone=1); in a chroot, first bind the build \
-directory onto itself, as root from the clone: mount --bind build build"
+# in_chroot: whether this process's root is not its mount namespace's, as in
+# a chroot, where the kernel gives no process a new user namespace. Where
+# init's root may not be looked at, a root that is no mount point tells.
+in_chroot() {
+  local init
+  if init=$(stat -c %d:%i /proc/1/root/. 2> /dev/null); then
+    [ "$init" != "$(stat -c %d:%i /)" ]
+  else
+    ! awk '$5 == "/" { found = 1; exit } END { exit !found }' /proc/self/mountinfo
+  fi
+}
+
+# mount_hint: what a skipped mount test needs where it stands, said in its
+# skip line.
+mount_hint() {
+  local bind="bind the build directory onto itself, as root from the clone:"
+  bind+=" mount --bind build build"
+  if ! in_chroot; then
+    if [ "$(id -u)" = 0 ]; then
+      echo "to run it, give root the right to mount (in a container, the" \
+           "SYS_ADMIN capability)"
+    else
+      echo "to run it, run the tests as root, or as a user where unprivileged" \
+           "user namespaces are allowed (sysctl kernel.unprivileged_userns_clone=1" \
+           "where the kernel has it, user.max_user_namespaces above 0)"
+    fi
+  elif [ "$(id -u)" = 0 ]; then
+    echo "to run it in a chroot, first $bind"
+  else
+    echo "an ordinary user cannot run it in a chroot, where the kernel gives" \
+         "no user namespace; to run it, run the tests as root, and first $bind"
+  fi
+}
 
 # mount_namespace: sets unshare to the command that runs another in a mount
 # namespace of its own, whose mounts go when it ends; outside root, a user
@@ -119,7 +148,7 @@ mount_namespace() {
   unshare+=(--propagation unchanged sh -c
             'mount --make-private "$(findmnt -no TARGET -T .)" && exec "$@"' sh)
   if ! "${unshare[@]}" true 2> /dev/null; then
-    echo "cannot make a mount namespace here ($why): skipped; $kMountHint"
+    echo "cannot make a mount namespace here ($why): skipped; $(mount_hint)"
     exit 77
   fi
 }
@@ -141,7 +170,7 @@ tracer() {
 mounted() {
   case $2 in
     0) ;;
-    77) echo "cannot $1 here ($(< mount.err)): skipped; ${3:-$kMountHint}"
+    77) echo "cannot $1 here ($(< mount.err)): skipped; ${3:-$(mount_hint)}"
         exit 77 ;;
     *) fail "the run in the mount namespace failed"; exit 1 ;;
   esac
@@ -1060,9 +1089,14 @@ set_id() {
 # place.
 user_namespace() {
   if [ "$(id -u)" != 0 ] || ! unshare -U -r true 2> /dev/null; then
-    echo "needs root, and user namespaces (unshare -U -r): skipped; to run" \
-         "it, run the tests as root where user namespaces are allowed" \
-         "(sysctl user.max_user_namespaces above 0)"
+    if in_chroot; then
+      echo "cannot run in a chroot, where the kernel gives no user" \
+           "namespace: skipped; to run it, run the tests as root outside one"
+    else
+      echo "needs root, and user namespaces (unshare -U -r): skipped; to run" \
+           "it, run the tests as root where user namespaces are allowed" \
+           "(sysctl user.max_user_namespaces above 0)"
+    fi
     exit 77
   fi
   records 3 in.pdb

@@ -299,7 +299,7 @@ start_held() {
   local waits
   until [ -n "$(find . -name '.*.pdb_convert-*')" ]; do
     waits=$(cat "/proc/$pid/wchan" 2> /dev/null)
-    if [[ $waits = *pipe_write ]] &&
+    if [[ $waits = *pipe_write || $waits = pipe_wait ]] &&
        [ -z "$(find . -name '.*.pdb_convert-*')" ]; then
       kill -s KILL "$pid"
       fail "no temporary file appeared: the output was opened in place"

@@ -23,6 +23,7 @@ if [ ! -x /usr/bin/time ]; then
   fi
 fi
 scratch=${1:-${TMPDIR:-/tmp}}
+mkdir -p "$scratch"
 free_kb=$(df -Pk "$scratch" | awk 'NR == 2 { print $4 }')
 if [ "$free_kb" -lt $((4 * 1024 * 1024)) ]; then
   echo "needs 4 GB free in $scratch, has $((free_kb / 1024)) MB" >&2

@@ -3,14 +3,16 @@
 # beside it, and requires the same output, status and messages: X.cif with
 # X.pdb, either of them possibly gzipped (X.cif.gz, X.pdb.gz).
 # usage: mmcif_pairs.sh <pdb_convert> <pairs dir> <scratch dir>
-# Skips (77) where the directory is absent: the archive's pairs are not
-# shipped with the sources.
+# Skips (77) where the directory is absent or may not be read: the
+# archive's pairs are not shipped with the sources.
 set -u
 exe=$1 pairs=$2 work=$3
 
 if [ ! -d "$pairs" ]; then
-  echo "no $pairs: skipped; to run it, put the archive's entries there as" \
-       "X.cif and X.pdb, or configure with -DPDB_CONVERT_MMCIF_PAIRS=<dir>"
+  why=$(ls -d "$pairs" 2>&1 > /dev/null)
+  echo "${why#ls: }: skipped; to run it, put the archive's entries there as" \
+       "X.cif and X.pdb, where you may read them, or configure with" \
+       "-DPDB_CONVERT_MMCIF_PAIRS=<dir>"
   exit 77
 fi
 rm -rf "$work" && mkdir -p "$work" || exit 2

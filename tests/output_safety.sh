@@ -30,8 +30,7 @@
 #                gets the ACL the shell's > gives (needs setfacl, setfattr and
 #                a file system that holds them; skips with 77)
 #   private      the new file that replaces an owner-only file is owner-only
-#                from the start (needs strace, to hold the run just before
-#                the attributes are copied; skips with 77)
+#                from the start
 #   bind_mount   an output that is a mount point is written (needs mount;
 #                skips with 77)
 #   mounted_copy the result copied over a mounted output: where it does not
@@ -58,7 +57,8 @@
 #   set_id       a replaced file keeps its set-id bits and capabilities
 #                (needs root; skips with 77)
 #   user_namespace  an outside user's file, in a user namespace, is written in
-#                place (needs root and unshare -U -r; skips with 77)
+#                place (needs root and unshare -U -r, which no chroot has;
+#                skips with 77)
 #   no_descriptor  an output that cannot be opened, or whose new file cannot
 #                be made, for want of a descriptor fails before the conversion
 #                is held (skips with 77 where the program cannot run under a
@@ -99,11 +99,39 @@ expect() {
   [ "$(< err)" = "$3" ] || fail "$1: stderr '$(< err)', expected '$3'"
 }
 
-# What a skipped mount test needs, said in its skip line.
-kMountHint="to run it, run the tests as root, or as a user where \
-unprivileged user namespaces are allowed (sysctl \
-kernel.unprivileged_userns_clone=1); in a chroot, first bind the build \
-directory onto itself, as root from the clone: mount --bind build build"
+# in_chroot: whether this process's root is not its mount namespace's, as in
+# a chroot, where the kernel gives no process a new user namespace. Where
+# init's root may not be looked at, a root that is no mount point tells.
+in_chroot() {
+  local init
+  if init=$(stat -c %d:%i /proc/1/root/. 2> /dev/null); then
+    [ "$init" != "$(stat -c %d:%i /)" ]
+  else
+    ! awk '$5 == "/" { found = 1; exit } END { exit !found }' /proc/self/mountinfo
+  fi
+}
+
+# mount_hint: what a skipped mount test needs where it stands, said in its
+# skip line.
+mount_hint() {
+  local bind="bind the build directory onto itself, as root from the clone:"
+  bind+=" mount --bind build build"
+  if ! in_chroot; then
+    if [ "$(id -u)" = 0 ]; then
+      echo "to run it, give root the right to mount (in a container, the" \
+           "SYS_ADMIN capability)"
+    else
+      echo "to run it, run the tests as root, or as a user where unprivileged" \
+           "user namespaces are allowed (sysctl kernel.unprivileged_userns_clone=1" \
+           "where the kernel has it, user.max_user_namespaces above 0)"
+    fi
+  elif [ "$(id -u)" = 0 ]; then
+    echo "to run it in a chroot, first $bind"
+  else
+    echo "an ordinary user cannot run it in a chroot, where the kernel gives" \
+         "no user namespace; to run it, run the tests as root, and first $bind"
+  fi
+}
 
 # mount_namespace: sets unshare to the command that runs another in a mount
 # namespace of its own, whose mounts go when it ends; outside root, a user
@@ -119,7 +147,7 @@ mount_namespace() {
   unshare+=(--propagation unchanged sh -c
             'mount --make-private "$(findmnt -no TARGET -T .)" && exec "$@"' sh)
   if ! "${unshare[@]}" true 2> /dev/null; then
-    echo "cannot make a mount namespace here ($why): skipped; $kMountHint"
+    echo "cannot make a mount namespace here ($why): skipped; $(mount_hint)"
     exit 77
   fi
 }
@@ -141,7 +169,7 @@ tracer() {
 mounted() {
   case $2 in
     0) ;;
-    77) echo "cannot $1 here ($(< mount.err)): skipped; ${3:-$kMountHint}"
+    77) echo "cannot $1 here ($(< mount.err)): skipped; ${3:-$(mount_hint)}"
         exit 77 ;;
     *) fail "the run in the mount namespace failed"; exit 1 ;;
   esac
@@ -266,14 +294,19 @@ start_held() {
   dd if=/dev/zero of=held bs=4096 oflag=nonblock status=none 2> /dev/null
   "$exe" in.pdb "${1:-in.pdb}" 2>&3 &
   pid=$!
-  local tries
-  for ((tries = 0; tries < 1000; ++tries)); do
-    [ -n "$(find . -name '.*.pdb_convert-*')" ] && return
+  # However long a busy machine takes: held at the pipe with no new file
+  # made, where the kernel names that wait, it opened the output in place.
+  local waits
+  until [ -n "$(find . -name '.*.pdb_convert-*')" ]; do
+    waits=$(cat "/proc/$pid/wchan" 2> /dev/null)
+    if [[ $waits = *pipe_write || $waits = pipe_wait ]] &&
+       [ -z "$(find . -name '.*.pdb_convert-*')" ]; then
+      kill -s KILL "$pid"
+      fail "no temporary file appeared: the output was opened in place"
+      exit 1
+    fi
     sleep 0.01
   done
-  kill -s KILL "$pid"
-  fail "no temporary file appeared: the output was opened in place"
-  exit 1
 }
 
 # release_held: lets the held program go on; its status is in status.
@@ -544,30 +577,16 @@ attributes() {
 }
 
 private() {
-  local trace
-  if ! tracer; then
-    echo "no strace, or it may not trace here: skipped; to run it," \
-         "apt-get install -y strace, and in a container allow ptrace" \
-         "(the SYS_PTRACE capability)"
-    exit 77
-  fi
   records 2000 in.pdb
   echo private > out.pdb
   chmod 600 out.pdb
-  # Held for a second where the attributes are about to be copied: the new
-  # file's mode then is the one it was made with.
-  "${trace[@]}" -o /dev/null -e trace=flistxattr \
-    -e inject=flistxattr:delay_enter=1000000 "$exe" in.pdb out.pdb 2> err &
-  local pid=$! tries new=
-  for ((tries = 0; tries < 100; ++tries)); do
-    new=$(find . -name '.*.pdb_convert-*')
-    [ -n "$new" ] && break
-    sleep 0.01
-  done
+  # Held at its progress line, before a record is written: the new file's
+  # mode then is the one it was made with.
+  start_held out.pdb
   local mode
-  mode=$(stat -c %a "$new" 2> /dev/null)
-  wait "$pid"
-  expect "private output" 0 "Writing data to out.pdb" $?
+  mode=$(find . -name '.*.pdb_convert-*' -printf %m)
+  release_held
+  [ "$status" = 0 ] || fail "private output: status $status, expected 0"
   [ "$mode" = 600 ] || fail "the new file was made with mode '$mode', not 600"
   [ "$(stat -c %a out.pdb)" = 600 ] ||
     fail "out.pdb has mode $(stat -c %a out.pdb), expected 600"
@@ -620,16 +639,21 @@ mounted_copy() {
     fi
 
     # SIGTERM as soon as the copy has begun to change the mounted file; again
-    # where the run ended before the signal was sent.
+    # where the run ended before the signal was sent: stopped first, as one
+    # that has ended would take the signal too, and seem to ignore it.
     umount target.pdb
     echo mounted > source.pdb
     mount --bind source.pdb target.pdb || exit 1
-    for ((tries = 0; tries < 5; ++tries)); do
+    for ((tries = 0; tries < 20; ++tries)); do
       "$exe" large.pdb target.pdb 2> /dev/null &
       pid=$!
       while kill -0 $pid 2> /dev/null && read -r first < source.pdb &&
         [ "$first" = mounted ]; do :; done
-      kill -s TERM $pid 2> /dev/null && break
+      kill -s STOP $pid 2> /dev/null
+      # T once stopped; Z, or gone once the shell has reaped it, where it ended.
+      while state=$(cut -d " " -f 3 /proc/$pid/stat 2> /dev/null) &&
+        [[ $state != [TZ] ]]; do :; done
+      [ "$state" = T ] && kill -s TERM $pid && kill -s CONT $pid && break
       wait $pid
       echo mounted > source.pdb
     done
@@ -969,12 +993,17 @@ reserved_signals() {
     : > target.pdb
     mount --bind source.pdb target.pdb 2> mount.err || exit 77
     for number in 32 33; do
-      for ((tries = 0; tries < 5; ++tries)); do
+      # Stopped first, as in mounted_copy.
+      for ((tries = 0; tries < 20; ++tries)); do
         "$exe" large.pdb target.pdb 2> /dev/null &
         pid=$!
         while kill -0 $pid 2> /dev/null && read -r first < source.pdb &&
           [ "$first" = mounted ]; do :; done
-        kill -n $number $pid 2> /dev/null && break
+        kill -s STOP $pid 2> /dev/null
+        # T once stopped; Z, or gone once the shell has reaped it, where it ended.
+        while state=$(cut -d " " -f 3 /proc/$pid/stat 2> /dev/null) &&
+          [[ $state != [TZ] ]]; do :; done
+        [ "$state" = T ] && kill -n $number $pid && kill -s CONT $pid && break
         wait $pid
         echo mounted > source.pdb
       done
@@ -1060,9 +1089,14 @@ set_id() {
 # place.
 user_namespace() {
   if [ "$(id -u)" != 0 ] || ! unshare -U -r true 2> /dev/null; then
-    echo "needs root, and user namespaces (unshare -U -r): skipped; to run" \
-         "it, run the tests as root where user namespaces are allowed" \
-         "(sysctl user.max_user_namespaces above 0)"
+    if in_chroot; then
+      echo "cannot run in a chroot, where the kernel gives no user" \
+           "namespace: skipped; to run it, run the tests as root outside one"
+    else
+      echo "needs root, and user namespaces (unshare -U -r): skipped; to run" \
+           "it, run the tests as root where user namespaces are allowed" \
+           "(sysctl user.max_user_namespaces above 0)"
+    fi
     exit 77
   fi
   records 3 in.pdb
@@ -1111,9 +1145,9 @@ copy_on_write() {
       cp old.pdb disk/source.pdb
       : > target.pdb
       mount --bind disk/source.pdb target.pdb 2> mount.err || exit 77
-      sync
+      sync -f disk
       fallocate -l $(($(stat -f -c "%a * %S" disk) - room)) disk/filler &&
-        sync || exit 1
+        sync -f disk || exit 1
       "$exe" in.pdb target.pdb 2> err.$room
       echo $? > status.$room
       cp disk/source.pdb after.$room

@@ -83,8 +83,7 @@ TEST(ReadProteinDeathTest, ShortRecordNamesFileAndLine) {
 
 TEST(ReadProteinDeathTest, DirectoryIsUnreadable) {
   std::vector<atom> atoms;
-  EXPECT_EXIT(read_protein(scratch_path(""), atoms),
-              testing::ExitedWithCode(1),
+  EXPECT_EXIT(read_protein(scratch_path(""), atoms), testing::ExitedWithCode(1),
               "^Could not read " + scratch_path("") + "\n$");
 }
 

@@ -1,0 +1,106 @@
+#!/bin/bash
+# What the recipes under examples/ share: where an input's output goes, the
+# skipping of inputs already converted, and the failure lines. Sourced by
+# them, or run as `bash convert_lib.sh <function> <arguments>` by xargs,
+# GNU parallel and tar, which start a new process for each batch or member.
+#
+# The program is pdb_convert from PATH. Each failed input is printed on
+# standard output as one line, `<input><tab><its messages on one line>`;
+# the messages hold no tab, so a line splits at its last tab.
+
+# output_of <outdir> <input>: sets out to the output of input: the input's
+# path under outdir, less a leading /, a final .gz and then a final .cif,
+# .mmcif, .pdb or .ent, which .pdb replaces.
+output_of() {
+  out=${2#/}
+  out=${out%.gz}
+  case $out in
+    *.cif | *.mmcif | *.pdb | *.ent) out=${out%.*}.pdb ;;
+  esac
+  out=$1/$out
+}
+
+# fail <input> <messages>: prints the failure line; the progress line is no
+# failure, and each other line becomes part of one.
+fail() {
+  local line text=
+  while IFS= read -r line; do
+    [[ -z $line || $line == "Writing data to "* ]] && continue
+    text+=${text:+ }${line//$'\t'/ }
+  done <<< "$2"
+  printf '%s\t%s\n' "${1//$'\n'/ }" "${text:-failed without a message}"
+  return 1
+}
+
+# convert <input> <name> <outdir>: converts input to the output of name,
+# unless that output exists. The run is waited for in the background so
+# that a signal to this shell reaches it at once (see stop).
+convert() {
+  output_of "$3" "$2"
+  [ -e "$out" ] && return 0
+  if [ ! -d "${out%/*}" ]; then
+    mkdir -p -- "${out%/*}" 2> "$log" || fail "$2" "$(< "$log")" || return
+  fi
+  pdb_convert "$1" "$out" > "$log" 2>&1 &
+  child=$!
+  wait "$child" || fail "$2" "$(< "$log")"
+  local status=$?
+  child=
+  return $status
+}
+
+# stop <signal>: ends the running conversion, which removes its unfinished
+# output, and then this shell, by the same signal, so that whoever started
+# it sees how it ended.
+stop() {
+  [ -n "${child-}" ] && kill -s "$1" "$child" 2> /dev/null && wait "$child"
+  rm -f -- "$log"
+  trap - "$1" EXIT
+  kill -s "$1" $$
+}
+
+start() {
+  log=$(mktemp) || exit 2
+  child=
+  trap 'rm -f -- "$log"' EXIT
+  trap 'stop TERM' TERM
+  trap 'stop INT' INT
+  trap 'stop HUP' HUP
+}
+
+# convert_inputs <outdir> <input>...: converts each input (empty names are
+# skipped); status 1 where any failed.
+convert_inputs() {
+  local outdir=$1 input status=0
+  shift
+  start
+  for input; do
+    [ -n "$input" ] && { convert "$input" "$input" "$outdir" || status=1; }
+  done
+  return $status
+}
+
+# convert_member <outdir>: converts standard input, tar's member named by
+# TAR_FILENAME, as tar's --to-command runs it. It exits 0 even when the
+# conversion failed, which its failure line tells, so that tar does not add
+# a message of its own.
+convert_member() {
+  start
+  convert /dev/stdin "$TAR_FILENAME" "$1"
+  return 0
+}
+
+# save_failures <file>: copies the failure lines read to file, made anew,
+# with its directory; where there are none, no file is left. Status 1 where
+# there were any.
+save_failures() {
+  local line
+  rm -f -- "$1"
+  IFS= read -r line || return 0
+  mkdir -p -- "${1%/*}" && { printf '%s\n' "$line" && cat; } > "$1"
+  return 1
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  "$@"
+fi

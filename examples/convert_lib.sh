@@ -60,12 +60,12 @@ stop() {
 }
 
 start() {
-  log=$(mktemp) || exit 2
-  child=
+  log= child=
   trap 'rm -f -- "$log"' EXIT
   trap 'stop TERM' TERM
   trap 'stop INT' INT
   trap 'stop HUP' HUP
+  log=$(mktemp) || exit 2
 }
 
 # convert_inputs <outdir> <input>...: converts each input (empty names are
@@ -92,9 +92,14 @@ convert_member() {
 
 # save_failures <file>: copies the failure lines read to file, made anew,
 # with its directory; where there are none, no file is left. Status 1 where
-# there were any.
+# there were any. A SIGTERM to the whole job (Slurm's scancel or time limit)
+# leaves it reading until every conversion that holds its pipe has ended,
+# so that the script waiting for it outlives them: where Slurm tracks a
+# job's processes by cgroup, it kills what is left of them with SIGKILL
+# once the script ends, which would leave the program's hidden file.
 save_failures() {
   local line
+  trap '' TERM
   rm -f -- "$1"
   IFS= read -r line || return 0
   mkdir -p -- "${1%/*}" && { printf '%s\n' "$line" && cat; } > "$1"

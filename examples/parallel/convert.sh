@@ -16,6 +16,9 @@ list=$1 outdir=$2
 shift 2
 lib=$(dirname -- "$0")/../convert_lib.sh
 . "$lib"
+# Held until the pipeline ends, whose conversions end on it (see
+# save_failures).
+trap : TERM
 
 parallel --will-cite --wd . --env PATH -n 100 "$@" -q \
   bash "$lib" convert_inputs "$outdir" :::: "$list" |

@@ -18,6 +18,9 @@ name=${name%.tgz}
 name=${name%.tar}
 export PDB_CONVERT_LIB=$(dirname -- "$0")/../convert_lib.sh PDB_CONVERT_OUT=$outdir
 . "$PDB_CONVERT_LIB"
+# Held until the pipeline ends, whose conversions end on it (see
+# save_failures).
+trap : TERM
 
 # Tar's own messages say the shard is damaged: one more failure, the shard's.
 {

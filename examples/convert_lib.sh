@@ -41,7 +41,9 @@ convert() {
   if [ ! -d "${out%/*}" ]; then
     mkdir -p -- "${out%/*}" 2> "$log" || fail "$2" "$(< "$log")" || return
   fi
-  pdb_convert "$1" "$out" > "$log" 2>&1 &
+  # A command put in the background reads /dev/null unless told otherwise,
+  # and tar's member is this shell's standard input.
+  pdb_convert "$1" "$out" <&0 > "$log" 2>&1 &
   child=$!
   wait "$child" || fail "$2" "$(< "$log")"
   local status=$?
@@ -81,10 +83,14 @@ convert_inputs() {
 }
 
 # convert_member <outdir>: converts standard input, tar's member named by
-# TAR_FILENAME, as tar's --to-command runs it. It exits 0 even when the
+# TAR_FILENAME, as tar's --to-command runs it, with the umask of the script
+# that ran tar, PDB_CONVERT_UMASK. It exits 0 even when the
 # conversion failed, which its failure line tells, so that tar does not add
 # a message of its own.
 convert_member() {
+  # tar run by root clears the umask, which would make the outputs and
+  # their directories writable by all.
+  umask "$PDB_CONVERT_UMASK"
   start
   convert /dev/stdin "$TAR_FILENAME" "$1"
   return 0

@@ -135,11 +135,14 @@ EOF
 chmod +x bin/pdb_convert
 export PATH=$work/bin:$PATH TMPDIR=$work/tmp LC_ALL=C
 
-# same_tree <what>: out holds exp, and the failures listed once each.
+# same_tree <what>: out holds exp, with the umask's modes, and the failures
+# listed once each.
 same_tree() {
   diff -r --no-dereference -x failed exp out > /dev/null ||
     fail "$1: the outputs differ from a direct run:" \
          "$(diff -rq --no-dereference -x failed exp out | head -5)"
+  [ -z "$(find out -perm -o=w ! -type l)" ] ||
+    fail "$1: outputs or directories that anyone may write"
   sort out/failed/* | diff failures - > /dev/null ||
     fail "$1: the failures are not each named once:" \
          "$(sort out/failed/* | diff failures - | head -5)"
@@ -319,9 +322,36 @@ EOF
   [ -z "$(ls -A tmp)" ] || fail "parallel: left in TMPDIR: $(ls -A tmp)"
 }
 
+tar_shard() {
+  make_tree 2 || exit 2
+  mkdir in/blocked && mv in/blocked.pdb in/blocked/x.pdb &&
+    tar --hard-dereference -czf shard.tar.gz in && blocks exp && blocks out || exit 2
+  cat > failures << 'EOF'
+in/bad.pdb.gz	Could not read /dev/stdin
+in/blocked/x.pdb	mkdir: cannot create directory 'out/in/blocked': File exists
+in/linked.pdb	This file could not be opened. Dying
+in/short.pdb	/dev/stdin:1: coordinate record shorter than 46 characters
+EOF
+  # Run again, only what failed is converted, and its failures are told anew.
+  for run in first second; do
+    "$examples/tar/convert_shard.sh" shard.tar.gz out
+    [ $? = 1 ] || fail "tar, $run run: not status 1 with failures"
+    same_tree "tar, $run run"
+    once "tar, $run run" log
+    mv log "log.$run"
+  done
+  printf "out/in/%s\n" bad.pdb linked.pdb short.pdb | diff - <(sort log.second) ||
+    fail "tar: the second run converted more than what had failed"
+  head -c 2000 shard.tar.gz > cut.tar.gz
+  "$examples/tar/convert_shard.sh" cut.tar.gz out
+  [ $? = 1 ] && grep -q '^cut.tar.gz	' out/failed/cut.tsv ||
+    fail "tar: a damaged shard is not a failure"
+}
+
 case $scenario in
   slurm) slurm ;;
   parallel) parallel ;;
+  tar) tar_shard ;;
   *) echo "unknown scenario: $scenario"; exit 2 ;;
 esac
 exit $failed

@@ -16,7 +16,8 @@ name=${shard##*/}
 name=${name%.gz}
 name=${name%.tgz}
 name=${name%.tar}
-export PDB_CONVERT_LIB=$(dirname -- "$0")/../convert_lib.sh PDB_CONVERT_OUT=$outdir
+export PDB_CONVERT_LIB=$(dirname -- "$0")/../convert_lib.sh
+export PDB_CONVERT_OUT=$outdir PDB_CONVERT_UMASK=$(umask)
 . "$PDB_CONVERT_LIB"
 # Held until the pipeline ends, whose conversions end on it (see
 # save_failures).

@@ -28,10 +28,11 @@ needs() {
     command -v "$command" > /dev/null || skip "no $command" "$packages"
   done
 }
+PATH=$PATH:/usr/sbin
 case $scenario in
-  slurm) needs "slurm-wlm munge" munged slurmctld slurmd sbatch ss ;;
+  slurm) needs "slurm-wlm munge" munged slurmctld slurmd sbatch ;;
   parallel) needs "parallel openssh-server openssh-client" parallel ssh \
-                  ssh-keygen /usr/sbin/sshd ss ;;
+                  ssh-keygen sshd ;;
 esac
 
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 2
@@ -54,10 +55,11 @@ fail() {
   echo "$*"
   failed=1
 }
+# free_port: a port on which nothing listens.
 free_port() {
   local port
   while port=$((20000 + RANDOM % 40000)); do
-    [ -z "$(ss -Htln "sport = :$port")" ] && echo $port && return
+    (: < "/dev/tcp/127.0.0.1/$port") 2> /dev/null || { echo $port && return; }
   done
 }
 # until_true <seconds> <command>...: polls command every 0.1 s.
@@ -293,7 +295,7 @@ Host 127.0.0.1
   UserKnownHostsFile /dev/null
   LogLevel ERROR
 EOF
-  /usr/sbin/sshd -D -e -f "$daemons/sshd_config" 2> "$daemons/sshd.out" &
+  "$(command -v sshd)" -D -e -f "$daemons/sshd_config" 2> "$daemons/sshd.out" &
   sshd=$!
   pids+=($sshd)
   ssh=(-S 2/127.0.0.1 --ssh "ssh -F $daemons/ssh_config" --env TMPDIR)
@@ -311,7 +313,7 @@ EOF
   until_true 30 eval '[ "$(cat log 2> /dev/null | wc -l)" -gt 50 ]'
   kill -INT -- -$job
   wait $job
-  until_true 30 eval '[ -z "$(pgrep -P $sshd)" ]' ||
+  until_true 30 eval '[ -z "$(cat /proc/$sshd/task/$sshd/children)" ]' ||
     fail "parallel: the jobs over ssh did not end"
   stopped parallel
   "$examples/parallel/convert.sh" list out "${ssh[@]}"

@@ -1,8 +1,10 @@
-#!/bin/bash
+#!/bin/sh
 # What the recipes under examples/ share: where an input's output goes, the
 # skipping of inputs already converted, and the failure lines. Sourced by
-# them, or run as `bash convert_lib.sh <function> <arguments>` by xargs,
-# GNU parallel and tar, which start a new process for each batch or member.
+# them, or run as `sh convert_lib.sh <function> <arguments>` by xargs and
+# GNU parallel for each batch; tar's --to-command sources it for each
+# member. Plain sh (with local, which every sh of Linux has), the cheapest
+# shell to start once a member.
 #
 # The program is pdb_convert from PATH. Each failed input is printed on
 # standard output as one line, `<input><tab><its messages on one line>`;
@@ -21,32 +23,33 @@ output_of() {
 }
 
 # fail <input> <messages>: prints the failure line; the progress line is no
-# failure, and each other line becomes part of one.
+# failure, and the other lines become one.
 fail() {
-  local line text=
-  while IFS= read -r line; do
-    [[ -z $line || $line == "Writing data to "* ]] && continue
-    text+=${text:+ }${line//$'\t'/ }
-  done <<< "$2"
-  printf '%s\t%s\n' "${1//$'\n'/ }" "${text:-failed without a message}"
+  local text
+  text=$(printf '%s\n' "$2" | grep -v '^Writing data to ' | tr '\t' ' ' |
+    tr -s '\n' ' ')
+  text=${text% }
+  printf '%s\t%s\n' "$(printf '%s' "$1" | tr '\n' ' ')" \
+    "${text:-failed without a message}"
   return 1
 }
 
 # convert <input> <name> <outdir>: converts input to the output of name,
 # unless that output exists. The run is waited for in the background so
-# that a signal to this shell reaches it at once (see stop).
+# that a signal to this shell reaches it at once (see stop); it reads the
+# shell's standard input, kept on descriptor 3, since a command put in the
+# background reads /dev/null.
 convert() {
+  local status
   output_of "$3" "$2"
   [ -e "$out" ] && return 0
   if [ ! -d "${out%/*}" ]; then
-    mkdir -p -- "${out%/*}" 2> "$log" || fail "$2" "$(< "$log")" || return
+    mkdir -p -- "${out%/*}" 2> "$log" || { fail "$2" "$(cat "$log")"; return; }
   fi
-  # A command put in the background reads /dev/null unless told otherwise,
-  # and tar's member is this shell's standard input.
-  pdb_convert "$1" "$out" <&0 > "$log" 2>&1 &
+  pdb_convert "$1" "$out" <&3 > "$log" 2>&1 &
   child=$!
-  wait "$child" || fail "$2" "$(< "$log")"
-  local status=$?
+  wait "$child" || fail "$2" "$(cat "$log")"
+  status=$?
   child=
   return $status
 }
@@ -55,19 +58,26 @@ convert() {
 # output, and then this shell, by the same signal, so that whoever started
 # it sees how it ended.
 stop() {
-  [ -n "${child-}" ] && kill -s "$1" "$child" 2> /dev/null && wait "$child"
-  rm -f -- "$log"
+  [ -n "$child" ] && kill -s "$1" "$child" 2> /dev/null && wait "$child"
+  [ -z "$made_log" ] || rm -f -- "$log"
   trap - "$1" EXIT
   kill -s "$1" $$
 }
 
+# start: readies the conversions of this process, with a log of its own or
+# the one named by PDB_CONVERT_LOG.
 start() {
-  log= child=
-  trap 'rm -f -- "$log"' EXIT
+  child= made_log=
+  exec 3<&0
   trap 'stop TERM' TERM
   trap 'stop INT' INT
   trap 'stop HUP' HUP
-  log=$(mktemp) || exit 2
+  log=${PDB_CONVERT_LOG-}
+  if [ -z "$log" ]; then
+    made_log=1
+    trap 'rm -f -- "$log"' EXIT
+    log=$(mktemp) || exit 2
+  fi
 }
 
 # convert_inputs <outdir> <input>...: converts each input (empty names are
@@ -77,19 +87,17 @@ convert_inputs() {
   shift
   start
   for input; do
-    [ -n "$input" ] && { convert "$input" "$input" "$outdir" || status=1; }
+    [ -z "$input" ] || convert "$input" "$input" "$outdir" || status=1
   done
   return $status
 }
 
 # convert_member <outdir>: converts standard input, tar's member named by
 # TAR_FILENAME, as tar's --to-command runs it, with the umask of the script
-# that ran tar, PDB_CONVERT_UMASK. It exits 0 even when the
-# conversion failed, which its failure line tells, so that tar does not add
-# a message of its own.
+# that ran tar, PDB_CONVERT_UMASK (tar run by root clears it, which would
+# make the outputs and their directories writable by all). A failure is
+# told by its line, not by the status, so that tar adds no message.
 convert_member() {
-  # tar run by root clears the umask, which would make the outputs and
-  # their directories writable by all.
   umask "$PDB_CONVERT_UMASK"
   start
   convert /dev/stdin "$TAR_FILENAME" "$1"
@@ -112,6 +120,6 @@ save_failures() {
   return 1
 }
 
-if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+if [ "${0##*/}" = convert_lib.sh ]; then
   "$@"
 fi

@@ -21,5 +21,5 @@ lib=$(dirname -- "$0")/../convert_lib.sh
 trap : TERM
 
 parallel --will-cite --wd . --env PATH -n 100 "$@" -q \
-  bash "$lib" convert_inputs "$outdir" :::: "$list" |
+  sh "$lib" convert_inputs "$outdir" :::: "$list" |
   save_failures "$outdir/failed/parallel.tsv"

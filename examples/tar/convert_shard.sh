@@ -17,8 +17,12 @@ name=${name%.gz}
 name=${name%.tgz}
 name=${name%.tar}
 export PDB_CONVERT_LIB=$(dirname -- "$0")/../convert_lib.sh
-export PDB_CONVERT_OUT=$outdir PDB_CONVERT_UMASK=$(umask)
 . "$PDB_CONVERT_LIB"
+# The members are converted one at a time, so one log serves them all.
+export PDB_CONVERT_OUT=$outdir PDB_CONVERT_UMASK=$(umask)
+PDB_CONVERT_LOG=$(mktemp) || exit 2
+export PDB_CONVERT_LOG
+trap 'rm -f -- "$PDB_CONVERT_LOG"' EXIT
 # Held until the pipeline ends, whose conversions end on it (see
 # save_failures).
 trap : TERM
@@ -26,6 +30,6 @@ trap : TERM
 # Tar's own messages say the shard is damaged: one more failure, the shard's.
 {
   tar -xf "$shard" \
-      --to-command='bash "$PDB_CONVERT_LIB" convert_member "$PDB_CONVERT_OUT"' \
+      --to-command='. "$PDB_CONVERT_LIB" && convert_member "$PDB_CONVERT_OUT"' \
       2>&1 >&3 | { messages=$(cat) && [ -z "$messages" ] || fail "$shard" "$messages"; }
 } 3>&1 | save_failures "$outdir/failed/$name.tsv"

@@ -35,49 +35,26 @@ fail() {
 }
 
 # convert <input> <name> <outdir>: converts input to the output of name,
-# unless that output exists. The run is waited for in the background so
-# that a signal to this shell reaches it at once (see stop); it reads the
-# shell's standard input, kept on descriptor 3, since a command put in the
-# background reads /dev/null.
+# unless that output exists.
 convert() {
-  local status
+  local messages
   output_of "$3" "$2"
   [ -e "$out" ] && return 0
   if [ ! -d "${out%/*}" ]; then
-    mkdir -p -- "${out%/*}" 2> "$log" || { fail "$2" "$(cat "$log")"; return; }
+    messages=$(mkdir -p -- "${out%/*}" 2>&1) || { fail "$2" "$messages"; return; }
   fi
-  pdb_convert "$1" "$out" <&3 > "$log" 2>&1 &
-  child=$!
-  wait "$child" || fail "$2" "$(cat "$log")"
-  status=$?
-  child=
-  return $status
+  messages=$(pdb_convert "$1" "$out" 2>&1) || fail "$2" "$messages"
 }
 
-# stop <signal>: ends the running conversion, which removes its unfinished
-# output, and then this shell, by the same signal, so that whoever started
-# it sees how it ended.
-stop() {
-  [ -n "$child" ] && kill -s "$1" "$child" 2> /dev/null && wait "$child"
-  [ -z "$made_log" ] || rm -f -- "$log"
-  trap - "$1" EXIT
-  kill -s "$1" $$
-}
-
-# start: readies the conversions of this process, with a log of its own or
-# the one named by PDB_CONVERT_LOG.
+# start: a signal ends this shell once the conversion in flight has ended
+# (Slurm, GNU parallel and a terminal signal it too), so after the program
+# has removed its unfinished output; the script waiting on this shell's
+# pipe (see save_failures) outlives it. The shell then dies by the signal,
+# so that whoever started it sees how it ended.
 start() {
-  child= made_log=
-  exec 3<&0
-  trap 'stop TERM' TERM
-  trap 'stop INT' INT
-  trap 'stop HUP' HUP
-  log=${PDB_CONVERT_LOG-}
-  if [ -z "$log" ]; then
-    made_log=1
-    trap 'rm -f -- "$log"' EXIT
-    log=$(mktemp) || exit 2
-  fi
+  trap 'trap - TERM; kill -s TERM $$' TERM
+  trap 'trap - INT; kill -s INT $$' INT
+  trap 'trap - HUP; kill -s HUP $$' HUP
 }
 
 # convert_inputs <outdir> <input>...: converts each input (empty names are

@@ -18,11 +18,7 @@ name=${name%.tgz}
 name=${name%.tar}
 export PDB_CONVERT_LIB=$(dirname -- "$0")/../convert_lib.sh
 . "$PDB_CONVERT_LIB"
-# The members are converted one at a time, so one log serves them all.
 export PDB_CONVERT_OUT=$outdir PDB_CONVERT_UMASK=$(umask)
-PDB_CONVERT_LOG=$(mktemp) || exit 2
-export PDB_CONVERT_LOG
-trap 'rm -f -- "$PDB_CONVERT_LOG"' EXIT
 # Held until the pipeline ends, whose conversions end on it (see
 # save_failures).
 trap : TERM

@@ -4,12 +4,10 @@
 # every failure named once, and after a stop part way and a new run, nothing
 # partial, nothing converted twice and nothing missing.
 # usage: batch_recipes.sh <pdb_convert> <source dir> <scratch dir> <scenario>
-#   slurm     a one-node Slurm started here (munge, slurmctld, slurmd on
-#             127.0.0.1): an array over 2,000 files, then one cancelled
-#             part way and submitted again (needs root, slurm-wlm and munge)
-#   parallel  GNU parallel over ssh to an sshd started here, then stopped
-#             part way and run again (needs root, parallel, openssh-server
-#             and openssh-client)
+#   slurm     a Slurm array over 2,048 files on a one-node Slurm started here,
+#             cancelled, and submitted again (needs root, slurm-wlm, munge)
+#   parallel  GNU parallel over ssh to an sshd started here, interrupted and
+#             run again (needs root, parallel, openssh-server and -client)
 #   tar       a tar shard with members that fail, run twice; a damaged shard
 set -u
 exe=$1 src=$2 work=$3 scenario=$4
@@ -138,8 +136,15 @@ chmod +x bin/pdb_convert
 export PATH=$work/bin:$PATH TMPDIR=$work/tmp LC_ALL=C
 
 # same_tree <what>: out holds exp, with the umask's modes, and the failures
-# listed once each.
+# listed once each; each output was made once, and none that existed after
+# a stop (listed in done) again; TMPDIR holds nothing.
 same_tree() {
+  local twice
+  twice=$(sort log | uniq -d | head -3)
+  [ -z "$twice" ] || fail "$1: converted twice: $twice"
+  twice=$(sort log | comm -12 done - | head -3)
+  [ -z "$twice" ] || fail "$1: converted again after the stop: $twice"
+  [ -z "$(ls -A tmp)" ] || fail "$1: left in TMPDIR: $(ls -A tmp)"
   diff -r --no-dereference -x failed exp out > /dev/null ||
     fail "$1: the outputs differ from a direct run:" \
          "$(diff -rq --no-dereference -x failed exp out | head -5)"
@@ -149,35 +154,16 @@ same_tree() {
     fail "$1: the failures are not each named once:" \
          "$(sort out/failed/* | diff failures - | head -5)"
 }
-# partial <what>: out holds part of exp, and nothing else.
-partial() {
+# stopped <what>: after a stop, part of the outputs, whole, and nothing
+# else, no hidden file among them; lists them in done, and starts a new log.
+stopped() {
   local extra
   extra=$(diff -rq --no-dereference -x failed exp out | grep -v '^Only in exp')
   [ -z "$extra" ] || fail "$1: more than a part of the outputs: ${extra:0:300}"
-}
-# once <what> <log>: no output was made twice.
-once() {
-  local twice
-  twice=$(sort "$2" | uniq -d | head -3)
-  [ -z "$twice" ] || fail "$1: converted twice: $twice"
-}
-# not_redone <what>: no output that existed after the stop, listed in done,
-# was made again.
-not_redone() {
-  local again
-  again=$(sort log | comm -12 done - | head -3)
-  [ -z "$again" ] || fail "$1: converted again after the stop: $again"
-}
-# stopped <what>: after a stop, part of the outputs and no hidden file;
-# lists those made in done, and starts a new log.
-stopped() {
-  partial "$1"
-  find out -name '.*' > hidden
-  [ ! -s hidden ] || fail "$1: left $(wc -l < hidden) hidden files"
   find out -name '*.pdb' -type f | sort > done
-  [ -s done ] && ! diff -rq --no-dereference -x failed exp out > /dev/null ||
+  [ -s done ] && [ -n "$(diff -rq -x failed exp out)" ] ||
     fail "$1: $(wc -l < done) outputs: not a stop part way"
-  once "$1" log
+  [ -z "$(sort log | uniq -d)" ] || fail "$1: converted twice"
   rm log
 }
 
@@ -203,7 +189,6 @@ SlurmctldPort=$port1
 SlurmdPort=$port2
 AuthType=auth/munge
 AuthInfo=socket=$daemons/munge.sock
-SlurmUser=root
 StateSaveLocation=$daemons/state
 SlurmdSpoolDir=$daemons/spool
 SlurmctldPidFile=$daemons/slurmctld.pid
@@ -216,10 +201,7 @@ SlurmdParameters=config_overrides
 MinJobAge=4
 JobCompType=jobcomp/filetxt
 JobCompLoc=$daemons/jobs
-MpiDefault=none
 MailProg=/bin/true
-AccountingStorageType=accounting_storage/none
-JobAcctGatherType=jobacct_gather/none
 NodeName=localhost NodeAddr=127.0.0.1 CPUs=8 State=UNKNOWN
 PartitionName=test Nodes=localhost Default=YES MaxTime=INFINITE State=UP
 EOF
@@ -255,8 +237,6 @@ EOF
   [ $? != 0 ] || fail "slurm: sbatch --wait: status 0 with failures"
   job=${job##* }
   same_tree slurm
-  once slurm log
-  not_redone slurm
   ls out/failed > tasks
   printf '%s\n' "${job}_0.tsv" "${job}_1.tsv" | diff - tasks > /dev/null ||
     fail "slurm: not one failure file a task that failed: $(cat tasks)"
@@ -264,7 +244,6 @@ EOF
     "$daemons/jobs" | sort > states
   printf '%s\n' "0 FAILED" "1 FAILED" "2 COMPLETED" "3 COMPLETED" |
     diff - states > /dev/null || fail "slurm: the tasks' states: $(cat states)"
-  [ -z "$(ls -A tmp)" ] || fail "slurm: left in TMPDIR: $(ls -A tmp)"
 }
 
 parallel() {
@@ -319,9 +298,6 @@ EOF
   "$examples/parallel/convert.sh" list out "${ssh[@]}"
   [ $? = 1 ] || fail "parallel: not status 1 with failures"
   same_tree parallel
-  once parallel log
-  not_redone parallel
-  [ -z "$(ls -A tmp)" ] || fail "parallel: left in TMPDIR: $(ls -A tmp)"
 }
 
 tar_shard() {
@@ -335,11 +311,12 @@ in/linked.pdb	This file could not be opened. Dying
 in/short.pdb	/dev/stdin:1: coordinate record shorter than 46 characters
 EOF
   # Run again, only what failed is converted, and its failures are told anew.
+  touch done
   for run in first second; do
     "$examples/tar/convert_shard.sh" shard.tar.gz out
     [ $? = 1 ] || fail "tar, $run run: not status 1 with failures"
     same_tree "tar, $run run"
-    once "tar, $run run" log
+    find out -name '*.pdb' -type f | sort > done
     mv log "log.$run"
   done
   printf "out/in/%s\n" bad.pdb linked.pdb short.pdb | diff - <(sort log.second) ||

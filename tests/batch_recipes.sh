@@ -161,7 +161,7 @@ stopped() {
   extra=$(diff -rq --no-dereference -x failed exp out | grep -v '^Only in exp')
   [ -z "$extra" ] || fail "$1: more than a part of the outputs: ${extra:0:300}"
   find out -name '*.pdb' -type f | sort > done
-  [ -s done ] && [ -n "$(diff -rq -x failed exp out)" ] ||
+  [ -s done ] && [ -n "$(diff -rq --no-dereference -x failed exp out)" ] ||
     fail "$1: $(wc -l < done) outputs: not a stop part way"
   [ -z "$(sort log | uniq -d)" ] || fail "$1: converted twice"
   rm log

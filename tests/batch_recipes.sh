@@ -1,0 +1,343 @@
+#!/bin/bash
+# The recipes under examples/, run by the real engines on a tree of files made
+# here, with a few inputs that must fail: every output equal to a direct run,
+# every failure named once, and after a stop part way and a new run, nothing
+# partial, nothing converted twice and nothing missing.
+# usage: batch_recipes.sh <pdb_convert> <source dir> <scratch dir> <scenario>
+#   slurm     a Slurm array over 2,048 files on a one-node Slurm started here,
+#             cancelled, and submitted again (needs root, slurm-wlm, munge)
+#   parallel  GNU parallel over ssh to an sshd started here, interrupted and
+#             run again (needs root, parallel, openssh-server and -client)
+#   tar       a tar shard with members that fail, run twice; a damaged shard
+set -u
+exe=$1 src=$2 work=$3 scenario=$4
+examples=$src/examples
+
+skip() {
+  echo "$scenario: $1: skipped; to run it, as root:" \
+       "apt-get install -y $2 && ctest --preset dev -R batch_recipes"
+  exit 77
+}
+needs() {
+  local packages=$1 command
+  shift
+  [ "$(id -u)" = 0 ] || skip "needs root" "$packages"
+  for command; do
+    command -v "$command" > /dev/null || skip "no $command" "$packages"
+  done
+}
+# The recipes do not change with the build, and a sanitizer's program,
+# started for each of 2,048 files, makes these tests three times as long.
+if [ -n "${ASAN_OPTIONS-}" ] && [ "$scenario" != tar ]; then
+  echo "$scenario: a sanitizer's build: skipped; the test workflow's build" \
+       "runs it (cmake --workflow --preset test)"
+  exit 77
+fi
+PATH=$PATH:/usr/sbin
+case $scenario in
+  slurm) needs "slurm-wlm munge" munged slurmctld slurmd sbatch ;;
+  parallel) needs "parallel openssh-server openssh-client" parallel ssh \
+                  ssh-keygen sshd ;;
+esac
+
+rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 2
+# The daemons' sockets and state, on a short path, gone at the end whatever
+# happens; each daemon is stopped by its process id.
+daemons=$(mktemp -d) || exit 2
+pids=()
+finish() {
+  if [ -n "${SLURM_CONF-}" ]; then
+    scancel -u root
+    until_true 30 eval '[ -z "$(squeue -h 2> /dev/null)" ]'
+  fi
+  [ ${#pids[@]} = 0 ] || { kill "${pids[@]}"; wait "${pids[@]}"; }
+  rm -rf "$daemons"
+  [ -z "${made_privsep-}" ] || rmdir /run/sshd
+}
+trap finish EXIT
+failed=0
+fail() {
+  echo "$*"
+  failed=1
+}
+# free_port: a port on which nothing listens.
+free_port() {
+  local port
+  while port=$((20000 + RANDOM % 40000)); do
+    (: < "/dev/tcp/127.0.0.1/$port") 2> /dev/null || { echo $port && return; }
+  done
+}
+# until_true <seconds> <command>...: polls command every 0.1 s.
+until_true() {
+  local tries=$(($1 * 10))
+  shift
+  until "$@"; do
+    [ $((tries -= 1)) -gt 0 ] || return 1
+    sleep 0.1
+  done
+}
+
+# The inputs: a set of eight files, PDB and mmCIF, plain and gzipped, names
+# with blanks among them, in 2^levels directories below in ("s 0/s 1/..."),
+# and in the same places below exp/in what a direct run makes of each. LIST
+# names them, and among them inputs that fail, which make no output: a
+# missing file, a damaged gzip stream, a record cut short, an output
+# directory that is a file, and an output that is a link into no directory,
+# whose message goes to standard output.
+make_tree() {
+  local levels=$1 i d
+  mkdir -p in exp/in
+  cp "$examples/peptide.pdb" "in/a b.pdb"
+  gzip -c "$examples/peptide.pdb" > in/g.pdb.gz
+  cp "$src/tests/mmcif/syntax.cif" in/c.cif
+  cp "$src/tests/mmcif/entity_after.cif" in/m.mmcif
+  cp "$src/tests/mmcif/one_row.cif.gz" in/z.cif.gz
+  cp "$src/tests/cli/hydrogen_names/input.pdb" in/e.ent
+  gzip -c "$src/tests/cli/layout/input.pdb" > "in/t e.ent.gz"
+  cp "$src/tests/mmcif/items_interleaved.cif" in/x.cif
+  for i in "a b.pdb:a b" g.pdb.gz:g c.cif:c m.mmcif:m z.cif.gz:z e.ent:e \
+           "t e.ent.gz:t e" x.cif:x; do
+    "$exe" "in/${i%:*}" "exp/in/${i#*:}.pdb" 2> /dev/null || return
+  done
+  for ((i = 0; i < levels; i++)); do
+    for d in in exp/in; do
+      mkdir "$d.new" && mv "$d" "$d.new/s 0" && cp -al "$d.new/s 0" "$d.new/s 1" &&
+        mv "$d.new" "$d" || return
+    done
+  done
+  (cd in && find . -type f | sort | sed 's|^\./|in/|') > good
+  printf 'ATOM      1  N\n' > in/short.pdb
+  gzip -c "$examples/peptide.pdb" | head -c 300 > in/bad.pdb.gz
+  cp "$examples/peptide.pdb" in/blocked.pdb
+  cp "$examples/peptide.pdb" in/linked.pdb
+  # Lines 0, 1, 4, 5 and 8: tasks 0 and 1's in an array of four.
+  local bad=(in/missing.pdb in/short.pdb in/bad.pdb.gz in/blocked/x.pdb
+             in/linked.pdb) line
+  for ((i = 0; i < 5; i++)); do
+    printf '%s\n' "${bad[i]}"
+    ((i % 2 == 0)) || for line in 1 2; do IFS= read -r line && echo "$line"; done
+  done < good > list
+  tail -n +5 good >> list
+  cat > failures <<'EOF'
+in/bad.pdb.gz	Could not read in/bad.pdb.gz
+in/blocked/x.pdb	mkdir: cannot create directory 'out/in/blocked': File exists
+in/linked.pdb	This file could not be opened. Dying
+in/missing.pdb	No file
+in/short.pdb	in/short.pdb:1: coordinate record shorter than 46 characters
+EOF
+}
+# blocks <outdir>: the obstacles of the failing inputs; in exp too.
+blocks() {
+  mkdir -p "$1/in" && touch "$1/in/blocked" &&
+    ln -s /nonexistent/linked.pdb "$1/in/linked.pdb"
+}
+
+# The program on PATH counts each conversion, by its output, in log.
+mkdir bin tmp
+cat > bin/pdb_convert << EOF
+#!/bin/sh
+printf '%s\\n' "\$2" >> "$work/log"
+exec "$exe" "\$@"
+EOF
+chmod +x bin/pdb_convert
+export PATH=$work/bin:$PATH TMPDIR=$work/tmp LC_ALL=C
+
+# same_tree <what>: out holds exp, with the umask's modes, and the failures
+# listed once each; each output was made once, and none that existed after
+# a stop (listed in done) again; TMPDIR holds nothing.
+same_tree() {
+  local twice
+  twice=$(sort log | uniq -d | head -3)
+  [ -z "$twice" ] || fail "$1: converted twice: $twice"
+  twice=$(sort log | comm -12 done - | head -3)
+  [ -z "$twice" ] || fail "$1: converted again after the stop: $twice"
+  [ -z "$(ls -A tmp)" ] || fail "$1: left in TMPDIR: $(ls -A tmp)"
+  diff -r --no-dereference -x failed exp out > /dev/null ||
+    fail "$1: the outputs differ from a direct run:" \
+         "$(diff -rq --no-dereference -x failed exp out | head -5)"
+  [ -z "$(find out -perm -o=w ! -type l)" ] ||
+    fail "$1: outputs or directories that anyone may write"
+  sort out/failed/* | diff failures - > /dev/null ||
+    fail "$1: the failures are not each named once:" \
+         "$(sort out/failed/* | diff failures - | head -5)"
+}
+# stopped <what>: after a stop, part of the outputs, whole, and nothing
+# else, no hidden file among them; lists them in done, and starts a new log.
+stopped() {
+  local extra
+  extra=$(diff -rq --no-dereference -x failed exp out | grep -v '^Only in exp')
+  [ -z "$extra" ] || fail "$1: more than a part of the outputs: ${extra:0:300}"
+  find out -name '*.pdb' -type f | sort > done
+  [ -s done ] && [ -n "$(diff -rq --no-dereference -x failed exp out)" ] ||
+    fail "$1: $(wc -l < done) outputs: not a stop part way"
+  [ -z "$(sort log | uniq -d)" ] || fail "$1: converted twice"
+  rm log
+}
+
+slurm() {
+  local port1 port2 out job
+  port1=$(free_port) port2=$(free_port)
+  head -c 1024 /dev/urandom > "$daemons/munge.key" &&
+    chmod 600 "$daemons/munge.key" || exit 2
+  munged -F -f --key-file="$daemons/munge.key" \
+    --socket="$daemons/munge.sock" --pid-file="$daemons/munged.pid" \
+    --seed-file="$daemons/munged.seed" --log-file=/dev/null \
+    > "$daemons/munged.out" 2>&1 &
+  pids+=($!)
+  mkdir "$daemons/state" "$daemons/spool"
+  # Eight CPUs, whatever the machine has, so that the array's four tasks
+  # of two CPUs run at once; sbatch --wait asks every 2 s, not after 2, 8
+  # and 32 s, where jobs are forgotten 4 s after their end, and their
+  # states are kept in a file.
+  cat > "$daemons/slurm.conf" << EOF
+ClusterName=pdb_convert_test
+SlurmctldHost=localhost(127.0.0.1)
+SlurmctldPort=$port1
+SlurmdPort=$port2
+AuthType=auth/munge
+AuthInfo=socket=$daemons/munge.sock
+StateSaveLocation=$daemons/state
+SlurmdSpoolDir=$daemons/spool
+SlurmctldPidFile=$daemons/slurmctld.pid
+SlurmdPidFile=$daemons/slurmd.pid
+ProctrackType=proctrack/linuxproc
+TaskPlugin=task/none
+SelectType=select/cons_tres
+SelectTypeParameters=CR_CPU
+SlurmdParameters=config_overrides
+MinJobAge=4
+JobCompType=jobcomp/filetxt
+JobCompLoc=$daemons/jobs
+MailProg=/bin/true
+NodeName=localhost NodeAddr=127.0.0.1 CPUs=8 State=UNKNOWN
+PartitionName=test Nodes=localhost Default=YES MaxTime=INFINITE State=UP
+EOF
+  export SLURM_CONF=$daemons/slurm.conf
+  until_true 5 test -S "$daemons/munge.sock" || exit 2
+  slurmctld -D -i > "$daemons/slurmctld.out" 2>&1 &
+  pids+=($!)
+  slurmd -D -N localhost > "$daemons/slurmd.out" 2>&1 &
+  pids+=($!)
+  if ! until_true 20 eval '[ "$(sinfo -h -o %t 2> /dev/null)" = idle ]'; then
+    echo "the Slurm daemons did not start:"
+    tail -5 "$daemons"/*.out
+    exit 1
+  fi
+
+  make_tree 8 || exit 2
+  blocks exp && blocks out || exit 2
+  # An array cancelled part way, and the same command again with another
+  # array, run to its end.
+  job=$(sbatch --array=0-2 -c 2 -o /dev/null \
+        "$examples/slurm/convert.sbatch" list out) || exit 1
+  job=${job##* }
+  until_true 30 eval '[ "$(cat log 2> /dev/null | wc -l)" -gt 600 ]'
+  scancel "$job"
+  until_true 30 eval '[ -z "$(squeue -h -j "$job" 2> /dev/null)" ]' ||
+    fail "slurm: the cancelled tasks did not end"
+  grep -q "JobState=CANCELLED .* ArrayJobId=$job " "$daemons/jobs" ||
+    fail "slurm: no task says it was cancelled"
+  stopped slurm
+  rm -r out/failed
+  job=$(sbatch --wait --array=0-3 -c 2 -o /dev/null \
+        "$examples/slurm/convert.sbatch" list out)
+  [ $? != 0 ] || fail "slurm: sbatch --wait: status 0 with failures"
+  job=${job##* }
+  same_tree slurm
+  ls out/failed > tasks
+  printf '%s\n' "${job}_0.tsv" "${job}_1.tsv" | diff - tasks > /dev/null ||
+    fail "slurm: not one failure file a task that failed: $(cat tasks)"
+  sed -n "s/.*JobState=\([A-Z]*\).* ArrayJobId=$job ArrayTaskId=\([0-9]*\) .*/\2 \1/p" \
+    "$daemons/jobs" | sort > states
+  printf '%s\n' "0 FAILED" "1 FAILED" "2 COMPLETED" "3 COMPLETED" |
+    diff - states > /dev/null || fail "slurm: the tasks' states: $(cat states)"
+}
+
+parallel() {
+  local port sshd ssh job
+  port=$(free_port)
+  # sshd needs its directory for privilege separation, which a machine
+  # where it never ran lacks.
+  [ -d /run/sshd ] || { mkdir -m 755 /run/sshd && made_privsep=1; } || exit 2
+  ssh-keygen -q -N '' -t ed25519 -f "$daemons/host" &&
+    ssh-keygen -q -N '' -t ed25519 -f "$daemons/user" || exit 2
+  cp "$daemons/user.pub" "$daemons/authorized"
+  cat > "$daemons/sshd_config" << EOF
+ListenAddress 127.0.0.1:$port
+HostKey $daemons/host
+AuthorizedKeysFile $daemons/authorized
+StrictModes no
+UsePAM no
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+PermitRootLogin prohibit-password
+EOF
+  cat > "$daemons/ssh_config" << EOF
+Host 127.0.0.1
+  Port $port
+  IdentityFile $daemons/user
+  BatchMode yes
+  StrictHostKeyChecking no
+  UserKnownHostsFile /dev/null
+  LogLevel ERROR
+EOF
+  "$(command -v sshd)" -D -e -f "$daemons/sshd_config" 2> "$daemons/sshd.out" &
+  sshd=$!
+  pids+=($sshd)
+  ssh=(-S 2/127.0.0.1 --ssh "ssh -F $daemons/ssh_config" --env TMPDIR)
+  if ! until_true 10 ssh -F "$daemons/ssh_config" 127.0.0.1 true 2> /dev/null; then
+    echo "sshd did not start:"
+    tail -5 "$daemons/sshd.out"
+    exit 1
+  fi
+
+  make_tree 5 || exit 2
+  blocks exp && blocks out || exit 2
+  # An interrupt part way, as from a terminal, to this process group.
+  setsid "$examples/parallel/convert.sh" list out "${ssh[@]}" &
+  job=$!
+  until_true 30 eval '[ "$(cat log 2> /dev/null | wc -l)" -gt 50 ]'
+  kill -INT -- -$job
+  wait $job
+  until_true 30 eval '[ -z "$(cat /proc/$sshd/task/$sshd/children)" ]' ||
+    fail "parallel: the jobs over ssh did not end"
+  stopped parallel
+  "$examples/parallel/convert.sh" list out "${ssh[@]}"
+  [ $? = 1 ] || fail "parallel: not status 1 with failures"
+  same_tree parallel
+}
+
+tar_shard() {
+  make_tree 2 || exit 2
+  mkdir in/blocked && mv in/blocked.pdb in/blocked/x.pdb &&
+    tar --hard-dereference -czf shard.tar.gz in && blocks exp && blocks out || exit 2
+  cat > failures << 'EOF'
+in/bad.pdb.gz	Could not read /dev/stdin
+in/blocked/x.pdb	mkdir: cannot create directory 'out/in/blocked': File exists
+in/linked.pdb	This file could not be opened. Dying
+in/short.pdb	/dev/stdin:1: coordinate record shorter than 46 characters
+EOF
+  # Run again, only what failed is converted, and its failures are told anew.
+  touch done
+  for run in first second; do
+    "$examples/tar/convert_shard.sh" shard.tar.gz out
+    [ $? = 1 ] || fail "tar, $run run: not status 1 with failures"
+    same_tree "tar, $run run"
+    find out -name '*.pdb' -type f | sort > done
+    mv log "log.$run"
+  done
+  printf "out/in/%s\n" bad.pdb linked.pdb short.pdb | diff - <(sort log.second) ||
+    fail "tar: the second run converted more than what had failed"
+  head -c 2000 shard.tar.gz > cut.tar.gz
+  "$examples/tar/convert_shard.sh" cut.tar.gz out
+  [ $? = 1 ] && grep -q '^cut.tar.gz	' out/failed/cut.tsv ||
+    fail "tar: a damaged shard is not a failure"
+}
+
+case $scenario in
+  slurm) slurm ;;
+  parallel) parallel ;;
+  tar) tar_shard ;;
+  *) echo "unknown scenario: $scenario"; exit 2 ;;
+esac
+exit $failed

@@ -118,12 +118,13 @@ static bool open_for_writing(int fd) {
 // Standard output or error where they are open for writing on file, the file
 // outfile leads to by whatever path: opening it anew would truncate it, even
 // with >>; the descriptor itself keeps the redirection's offset and mode. -1
-// when it is neither.
+// when it is neither. The file is compared first: it is seldom either, and
+// then one call for each stream is enough.
 static int standard_stream(const struct stat& file) {
   for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
     struct stat status;
-    if (inherited(fd) && open_for_writing(fd) && fstat(fd, &status) == 0 &&
-        same_file(status, file)) {
+    if (fstat(fd, &status) == 0 && same_file(status, file) && inherited(fd) &&
+        open_for_writing(fd)) {
       return fd;
     }
   }

@@ -399,11 +399,14 @@ time_set() {
 # time_small <rounds> <program...>: as time_set for the small files, but the
 # programs take turns at each file rather than at each round, so that the
 # load of a shared machine, which changes within the seconds of a round,
-# falls on all of them alike. Times are summed in microseconds, as bash
-# counts them.
+# falls on all of them alike. Each file is first read by the next program
+# in turn: the first to read a file reads it from memory, the others from
+# the processor's cache. Times are summed in microseconds, as bash counts
+# them.
 time_small() {
-  local n=$1 round program file start
+  local n=$1 round program file start first=0 i
   shift
+  local -a turn=("$@")
   local -A spent
   for program; do
     mkdir -p "$data/out/small.$program"
@@ -412,11 +415,13 @@ time_small() {
   for ((round = 1; round <= n; ++round)); do
     for program; do spent[$program]=0; done
     for file in "$data"/small/*.pdb; do
-      for program; do
+      for ((i = 0; i < ${#turn[@]}; ++i)); do
+        program=${turn[(first + i) % ${#turn[@]}]}
         start=${EPOCHREALTIME/./}
         "run_$program" "$file" "$data/out/small.$program/${file##*/}"
         spent[$program]=$((spent[$program] + ${EPOCHREALTIME/./} - start))
       done
+      first=$(((first + 1) % ${#turn[@]}))
     done
     for program; do
       awk -v us="${spent[$program]}" 'BEGIN { printf "%.3f\n", us / 1e6 }' \

@@ -1,10 +1,11 @@
 #!/bin/bash
 # Times pdb_convert against its peers on one large file, plain and gzipped
 # (inflated by ISA-L and by zlib, the inflater where ISA-L is missing), and
-# on many small ones; measures its peak memory on the large file and on
-# one of 2 GiB, and counts its instructions per coordinate record with
-# callgrind. Does the same for an mmCIF file of about a million _atom_site
-# rows. Prints figures only; nothing here passes or fails.
+# on many small ones, where the static program runs too; times starting the
+# program and exiting at once; measures its peak memory on the large file
+# and on one of 2 GiB, and counts its instructions per coordinate record
+# with callgrind. Does the same for an mmCIF file of about a million
+# _atom_site rows. Prints figures only; nothing here passes or fails.
 #
 # usage: bench/run.sh [scratch dir]     (default: build/bench-data)
 #   ROUNDS=n   rounds on the large file and on the mmCIF file (default 5);
@@ -12,7 +13,9 @@
 #              every program runs once, in turn, so that a change in the
 #              machine's load falls on all of them alike.
 #   ONLY=pdb   only the PDB inputs; ONLY=mmcif only the mmCIF one, a
-#              minute or two: ONLY=mmcif ROUNDS=3 bench/run.sh
+#              minute or two: ONLY=mmcif ROUNDS=3 bench/run.sh; ONLY=small
+#              only the small files and the starts, without the peers
+#              slower than cat
 #   MMCIF_ENTRY=path   the mmCIF entry whose models are repeated into the
 #              mmCIF input (plain or gzipped, one _atom_site row a line, with
 #              _atom_site.id and pdbx_PDB_model_num, and coordinates of three
@@ -27,24 +30,30 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 data=${1:-$root/build/bench-data}
 rounds=${ROUNDS:-5}
 rounds_small=${ROUNDS_SMALL:-3}
+rounds_start=$((rounds_small * 5))
 only=${ONLY:-}
 awk_program=$root/bench/convert.awk
 case $only in
-  "" | pdb | mmcif) ;;
+  "" | pdb | mmcif | small) ;;
   *)
-    echo "ONLY is pdb or mmcif, not $only" >&2
+    echo "ONLY is pdb, mmcif or small, not $only" >&2
     exit 2
     ;;
 esac
 
-# part <pdb|mmcif>: whether that part of the benchmark runs.
-part() { [ -z "$only" ] || [ "$only" = "$1" ]; }
+# part <pdb|mmcif|small>: whether that part of the benchmark runs; the small
+# files are part of the PDB inputs.
+part() {
+  [ -z "$only" ] || [ "$only" = "$1" ] ||
+    { [ "$1" = small ] && [ "$only" = pdb ]; }
+}
 
 install_peers() {
   local missing=()
   command -v gemmi > /dev/null || missing+=(gemmi)
   command -v mawk > /dev/null || missing+=(mawk)
   command -v valgrind > /dev/null || missing+=(valgrind)
+  command -v hyperfine > /dev/null || missing+=(hyperfine)
   [ -x /usr/bin/time ] || missing+=(time)
   [ ${#missing[@]} -eq 0 ] && return
   local sudo=
@@ -52,22 +61,39 @@ install_peers() {
   $sudo apt-get install -y -q "${missing[@]}" > /dev/null
 }
 
-# The program as the bench preset builds it, with ISA-L where it is found, and
-# the same with zlib, the inflater where ISA-L is missing.
+# The program as the bench preset builds it, with ISA-L where it is found;
+# the same with zlib, the inflater where ISA-L is missing; and the static
+# program, as the static preset builds it.
 build() {
   (cd "$root" && cmake --preset bench > /dev/null &&
     cmake --build --preset bench --target pdb_convert make_pdb > /dev/null &&
     cmake --preset bench -B build/bench-zlib -DPDB_CONVERT_INFLATE=zlib \
       > /dev/null &&
-    cmake --build build/bench-zlib -j 2 --target pdb_convert > /dev/null)
+    cmake --build build/bench-zlib -j 2 --target pdb_convert > /dev/null &&
+    cmake --preset bench -B build/bench-static -DPDB_CONVERT_STATIC=ON \
+      -DPDB_CONVERT_INFLATE=zlib > /dev/null &&
+    cmake --build build/bench-static -j 2 --target pdb_convert > /dev/null)
   exe=$root/build/bench/pdb_convert
   exe_zlib=$root/build/bench-zlib/pdb_convert
+  exe_static=$root/build/bench-static/pdb_convert
   make_pdb=$root/build/bench/bench/make_pdb
+  # What time_starts starts for each program.
+  start_pdb_convert=$exe
+  start_static=$exe_static
+  start_true=/bin/true
 }
 
 make_callgrind_pdb() {
   [ -f "$data/callgrind.pdb" ] ||
     "$make_pdb" file "$data/callgrind.pdb" 5000000 3
+}
+
+make_small_inputs() {
+  mkdir -p "$data"
+  if [ ! -f "$data/small/1999.pdb" ]; then
+    rm -rf "$data/small" && mkdir -p "$data/small"
+    "$make_pdb" set "$data/small" 2000 50000 500000 2
+  fi
 }
 
 make_pdb_inputs() {
@@ -78,10 +104,6 @@ make_pdb_inputs() {
   [ -f "$data/2gib.pdb" ] ||
     "$make_pdb" file "$data/2gib.pdb" $((2 << 30)) 4
   make_callgrind_pdb
-  if [ ! -f "$data/small/1999.pdb" ]; then
-    rm -rf "$data/small" && mkdir -p "$data/small"
-    "$make_pdb" set "$data/small" 2000 50000 500000 2
-  fi
 }
 
 # repeat_models <entry> <rows> <out>: writes the entry again with its
@@ -247,22 +269,26 @@ run_cat() { cat "$1" > "$2"; }
 run_gzip() { "$exe" "$1.gz" "$2" 2> /dev/null; }
 run_zlib() { "$exe_zlib" "$1.gz" "$2" 2> /dev/null; }
 run_zcat() { zcat "$1.gz" | "$exe" /dev/stdin "$2" 2> /dev/null; }
+run_static() { "$exe_static" "$1" "$2" 2> /dev/null; }
 # The mmCIF file with its loop on one line, and with CR line ends.
 run_line() { "$exe" "${1%.cif}.line.cif" "$2" 2> /dev/null; }
 run_cr() { "$exe" "${1%.cif}.cr.cif" "$2" 2> /dev/null; }
-programs=(pdb_convert gemmi mawk grep cat)
+programs=(pdb_convert static gemmi mawk grep cat)
+[ "$only" != small ] || programs=(pdb_convert static cat)
 programs_large=(pdb_convert gzip zlib zcat gemmi mawk grep cat)
 programs_mmcif=(pdb_convert gzip line cr gemmi cat)
 label_pdb_convert=pdb_convert
 label_gzip="pdb_convert IN.gz"
 label_zlib="pdb_convert IN.gz, zlib"
 label_zcat="zcat IN.gz | pdb_convert"
+label_static="pdb_convert, static"
 label_line="pdb_convert, one line"
 label_cr="pdb_convert, CR ends"
 label_gemmi="gemmi convert"
 label_mawk="awk program (mawk)"
 label_grep="grep '^ATOM'"
 label_cat=cat
+label_true=/bin/true
 
 # The timed mmCIF output must be right: the same rows, written in PDB format
 # by gemmi and converted, give the same records line for line, and so do the
@@ -330,10 +356,25 @@ convert_large() { "run_$1" "$data/large.pdb" "$data/out/large.$1.pdb"; }
 
 convert_mmcif() { "run_$1" "$data/mmcif.cif" "$data/out/mmcif.$1.pdb"; }
 
-convert_small() {
-  local file
-  for file in "$data"/small/*.pdb; do
-    "run_$1" "$file" "$data/out/small.$1/${file##*/}"
+# time_starts <rounds> <program...>: the fixed cost of a run, the program
+# started with no arguments, which exits at once with its usage line, beside
+# /bin/true. hyperfine starts each kStarts times without a shell, in turn
+# each round, short rounds so that the load of a shared machine changes
+# little within one; $times/start.<program> gets the median seconds a start,
+# one line a round.
+kStarts=300
+time_starts() {
+  local n=$1 round program command
+  shift
+  for program; do : > "$times/start.$program"; done
+  for ((round = 1; round <= n; ++round)); do
+    for program; do
+      command=start_$program
+      hyperfine -N -i --warmup 20 --runs "$kStarts" \
+        --export-json "$times/start.json" "${!command}" > /dev/null 2>&1
+      awk -F': *' '/"median"/ { sub(",", "", $2); print $2; exit }' \
+        "$times/start.json" >> "$times/start.$program"
+    done
   done
 }
 
@@ -351,6 +392,40 @@ time_set() {
   for ((round = 1; round <= n; ++round)); do
     for program; do
       seconds "convert_$set" "$program" >> "$times/$set.$program"
+    done
+  done
+}
+
+# time_small <rounds> <program...>: as time_set for the small files, but the
+# programs take turns at each file rather than at each round, so that the
+# load of a shared machine, which changes within the seconds of a round,
+# falls on all of them alike. Each file is first read by the next program
+# in turn: the first to read a file reads it from memory, the others from
+# the processor's cache. Times are summed in microseconds, as bash counts
+# them.
+time_small() {
+  local n=$1 round program file start first=0 i
+  shift
+  local -a turn=("$@")
+  local -A spent
+  for program; do
+    mkdir -p "$data/out/small.$program"
+    : > "$times/small.$program"
+  done
+  for ((round = 1; round <= n; ++round)); do
+    for program; do spent[$program]=0; done
+    for file in "$data"/small/*.pdb; do
+      for ((i = 0; i < ${#turn[@]}; ++i)); do
+        program=${turn[(first + i) % ${#turn[@]}]}
+        start=${EPOCHREALTIME/./}
+        "run_$program" "$file" "$data/out/small.$program/${file##*/}"
+        spent[$program]=$((spent[$program] + ${EPOCHREALTIME/./} - start))
+      done
+      first=$(((first + 1) % ${#turn[@]}))
+    done
+    for program; do
+      awk -v us="${spent[$program]}" 'BEGIN { printf "%.3f\n", us / 1e6 }' \
+        >> "$times/small.$program"
     done
   done
 }
@@ -381,6 +456,36 @@ print_times() {
     printf '| %-26s | %8s | %-25s |\n' "${!label}" \
       "$(median < "$times/$set.$program")" \
       "$(ratios "$set" pdb_convert "$program" | range)"
+  done
+}
+
+# print_over_cat <program...>: each program's time on the small files over
+# cat's in the same round.
+print_over_cat() {
+  local program label
+  printf '\nsmall: time over cat'"'"'s per round\n'
+  for program; do
+    label=label_$program
+    printf '| %-26s | %-25s |\n' "${!label}" \
+      "$(ratios small "$program" cat | range)"
+  done
+}
+
+# print_starts <program...>: the median time a start takes, and each
+# program's over /bin/true's in the same round.
+print_starts() {
+  local program label
+  printf '\nstart and exit at once (hyperfine -N), %d starts a round, %d rounds\n' \
+    "$kStarts" "$rounds_start"
+  printf '| %-26s | %8s | %-25s |\n' program "ms/start" "it/true per round"
+  printf '|%s|%s|%s|\n' ---------------------------- ---------- \
+    ---------------------------
+  for program; do
+    label=label_$program
+    printf '| %-26s | %8s | %-25s |\n' "${!label}" \
+      "$(median < "$times/start.$program" |
+        awk '{ printf "%.3f", $1 * 1000 }')" \
+      "$(ratios start "$program" true | range)"
   done
 }
 
@@ -499,6 +604,7 @@ mkdir -p "$data/out"
 times=$data/out/times
 mkdir -p "$times"
 
+part small && make_small_inputs
 if part pdb; then
   make_pdb_inputs
   # Every timed output must be right: check it against the awk program once,
@@ -518,9 +624,14 @@ fi
 
 if part pdb; then
   time_set large "$rounds" "${programs_large[@]}"
-  time_set small "$rounds_small" "${programs[@]}"
   print_times large "large: one file of $(size "$data/large.pdb") ($(size "$data/large.pdb.gz") gzipped), $(records "$data/large.pdb") coordinate records, $rounds rounds" "${programs_large[@]}"
-  print_times small "small: $(ls "$data/small" | wc -l) files of 50-500 KB, one process each, $rounds_small rounds" "${programs[@]}"
+fi
+if part small; then
+  time_small "$rounds_small" "${programs[@]}"
+  time_starts "$rounds_start" pdb_convert static true
+  print_times small "small: $(ls "$data/small" | wc -l) files of 50-500 KB, one process each, in turn at each file, $rounds_small rounds" "${programs[@]}"
+  print_over_cat pdb_convert static
+  print_starts pdb_convert static true
 fi
 if part mmcif; then
   time_set mmcif "$rounds" "${programs_mmcif[@]}"
@@ -530,7 +641,7 @@ if part mmcif; then
   title+=" the models of $mmcif_source repeated, $rounds rounds"
   print_times mmcif "$title" "${programs_mmcif[@]}"
 fi
-print_memory
+[ "$only" = small ] || print_memory
 if part pdb; then
   print_instructions "$data/callgrind.pdb" "$(records "$data/callgrind.pdb")" \
     "coordinate record" "per rec" read_line trimmed

@@ -8,18 +8,20 @@
 #include <cstdlib>
 #include <new>
 
-#include "output_path.h"
 #include "pdb_files.h"
 
 // Run with standard error closed (2>&-), the output file would take
-// descriptor 2 and the progress line would be written into it.
+// descriptor 2 and the progress line would be written into it. Marked
+// close-on-exec, as every descriptor the program opens, so that it is never
+// taken for one the caller gave: /dev/stderr stays an output that was not
+// open when the program started.
 static void keep_stderr_open() {
   if (fcntl(2, F_GETFD) != -1) return;
-  int null = open("/dev/null", O_WRONLY);
-  if (null >= 0 && null != 2) {
-    dup2(null, 2);
-    close(null);
-  }
+  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null < 0 || null == 2) return;
+  dup2(null, 2);
+  fcntl(2, F_SETFD, FD_CLOEXEC);
+  close(null);
 }
 
 // A large input whose conversion must be held until it is read whole can
@@ -32,9 +34,6 @@ static void out_of_memory() {
 }
 
 int main(int argc, char* argv[]) {
-  // Before anything is opened, so that /dev/fd/3 with no 3> given is never
-  // the program's own descriptor.
-  note_inherited_descriptors();
   std::set_new_handler(out_of_memory);
   keep_stderr_open();
   if (argc < 3) {

@@ -79,6 +79,9 @@ static std::string target;
 // closed.
 static examined_output output;
 static int temporary_fd = -1;
+// Whether the new file is still owner-only as it was made: made to replace
+// a file, and given no file's attributes since.
+static bool owner_only = false;
 
 // Removes the new file, if it is still there, and closes what the output
 // held open.
@@ -120,6 +123,7 @@ static bool open_temporary(examined_output& found, output_kind kind,
     return false;
   }
   output = found;
+  owner_only = kind == kReplace;
   return opened(fd);
 }
 
@@ -284,12 +288,14 @@ static bool examine_again(const std::string& outfile) {
 }
 
 // Gives the new file, written whole, the owner, attributes and mode of the
-// file it replaces. Made owner-only first: on an earlier look it may have
-// taken those of a file less private than this one.
+// file it replaces. Made owner-only first, unless it still is: it may have
+// been made for a new output, or on an earlier look have taken those of a
+// file less private than this one.
 static bool give_attributes() {
-  return !output.exists ||
-         (fchmod(temporary_fd, kReplacingMode) == 0 &&
-          take_attributes(temporary_fd, output.fd, output.status));
+  if (!output.exists) return true;
+  if (!owner_only && fchmod(temporary_fd, kReplacingMode) != 0) return false;
+  owner_only = false;
+  return take_attributes(temporary_fd, output.fd, output.status);
 }
 
 static bool written_at(int fd, const char* bytes, std::size_t size,

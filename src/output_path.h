@@ -30,11 +30,6 @@ struct examined_output {
   int fd = -1;
 };
 
-// Records which descriptors are open, as the caller's: to be called before
-// the program opens any. Without it, every open descriptor counts as the
-// caller's.
-void note_inherited_descriptors();
-
 // Finds how outfile is to be written, and where: the file its path leads to,
 // with its symbolic links followed by hand and its directories opened in
 // pieces, or the inherited descriptor it reaches, however it is spelled. A

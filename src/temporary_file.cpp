@@ -131,28 +131,39 @@ struct kernel_action {
 };
 #endif
 
+#if defined(__linux__) && (defined(__x86_64__) || defined(__aarch64__))
+static int kernel_sigaction(int signal_number, const kernel_action* action,
+                            kernel_action* previous) {
+  return syscall(SYS_rt_sigaction, signal_number, action, previous,
+                 kKernelSignalSetSize);
+}
+#endif
+
 // Installs action over the default action of the signals the C library keeps
 // for itself (32 and 33 with glibc on Linux), through the kernel's call, which
 // the library refuses them. The kernel's form of the action, with the
 // library's return from a handler that the kernel needs, is read back from a
-// signal the library installed it on.
+// signal the library installed it on: SIGUSR1, where the caller left it to
+// its default, and otherwise installed there for the moment. As elsewhere,
+// one call swaps it in, and a second, rarely needed, puts back what was
+// there.
 static void install_over_reserved(const struct sigaction& action) {
 #if defined(__linux__) && (defined(__x86_64__) || defined(__aarch64__))
   static const int kFirstReserved = 32;
-  struct sigaction previous;
-  if (sigaction(SIGUSR1, &action, &previous) != 0) return;
   kernel_action own, old;
-  bool read = syscall(SYS_rt_sigaction, SIGUSR1, nullptr, &own,
-                      kKernelSignalSetSize) == 0;
-  sigaction(SIGUSR1, &previous, nullptr);
-  if (!read) return;
+  if (kernel_sigaction(SIGUSR1, nullptr, &own) != 0) return;
+  if (own.handler != action.sa_handler) {
+    struct sigaction previous;
+    if (sigaction(SIGUSR1, &action, &previous) != 0) return;
+    bool read = kernel_sigaction(SIGUSR1, nullptr, &own) == 0;
+    sigaction(SIGUSR1, &previous, nullptr);
+    if (!read) return;
+  }
   for (int signal_number = kFirstReserved; signal_number < SIGRTMIN;
        ++signal_number) {
-    if (syscall(SYS_rt_sigaction, signal_number, nullptr, &old,
-                kKernelSignalSetSize) == 0 &&
-        old.handler == SIG_DFL) {
-      syscall(SYS_rt_sigaction, signal_number, &own, nullptr,
-              kKernelSignalSetSize);
+    if (kernel_sigaction(signal_number, &own, &old) == 0 &&
+        old.handler != SIG_DFL) {
+      kernel_sigaction(signal_number, &old, nullptr);
     }
   }
 #else
@@ -161,21 +172,21 @@ static void install_over_reserved(const struct sigaction& action) {
 }
 
 // Gives the handler a stack of its own, where none is set yet (a sanitizer
-// sets its own).
+// sets its own, which is put back).
 static void use_signal_stack() {
   static char stack[kSignalStackSize];
-  stack_t current;
-  if (sigaltstack(nullptr, &current) != 0 ||
-      (current.ss_flags & SS_DISABLE) == 0) {
-    return;
-  }
-  stack_t own;
+  stack_t own, current;
   memset(&own, 0, sizeof own);
   own.ss_sp = stack;
   own.ss_size = sizeof stack;
-  sigaltstack(&own, nullptr);
+  if (sigaltstack(&own, &current) == 0 &&
+      (current.ss_flags & SS_DISABLE) == 0) {
+    sigaltstack(&current, nullptr);
+  }
 }
 
+// To be called with signals held off, so that no signal meets the handler
+// before the caller's action is put back.
 static bool install_cleanup() {
   atexit(unlink_temporary);
   use_signal_stack();
@@ -184,9 +195,6 @@ static bool install_cleanup() {
   action.sa_handler = remove_temporary_and_reraise;
   action.sa_flags = SA_RESETHAND | SA_ONSTACK;
   sigfillset(&action.sa_mask);
-  // Held off, so that no signal meets the handler before the caller's
-  // action is put back.
-  sigset_t previous = block_signals();
   for (int signal_number : kEndingSignals) {
     install_over_default(signal_number, action);
   }
@@ -197,7 +205,6 @@ static bool install_cleanup() {
   }
 #endif
   install_over_reserved(action);
-  restore_signals(previous);
   return true;
 }
 
@@ -227,13 +234,13 @@ static void random_characters(char* out) {
 // that no moment leaves it behind unrecorded.
 int create_temporary(int directory, const std::string& output_name,
                      mode_t mode) {
-  static const bool kCleanupInstalled = install_cleanup();
-  (void)kCleanupInstalled;
   temporary_dir = directory;
   std::string name = kTemporaryPrefix +
                      output_name.substr(0, kMaxNameInTemporary) +
                      kTemporarySuffix;
   sigset_t previous = block_signals();
+  static const bool kCleanupInstalled = install_cleanup();
+  (void)kCleanupInstalled;
   int fd = -1;
   for (int tries = 0; tries < kMaxCreateTries; ++tries) {
     memcpy(temporary_name, name.c_str(), name.size());
@@ -282,6 +289,9 @@ int rename_temporary(const std::string& name, bool replace) {
 }
 
 void remove_temporary() {
+  // None recorded, none to remove: only this process records one, and a
+  // signal that removes it ends the process.
+  if (temporary_name[0] == '\0') return;
   sigset_t previous = block_signals();
   unlink_temporary();
   restore_signals(previous);

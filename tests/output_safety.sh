@@ -498,7 +498,7 @@ unopened() {
   records 3 in.pdb
   cp in.pdb before.pdb
   "$exe" in.pdb a.out 2> /dev/null || exit 2
-  local name status
+  local name status closed
   # The input takes the first descriptor free.
   for name in /dev/fd/3 /proc/self/fd/3 /proc/thread-self/fd/3; do
     cp before.pdb in.pdb
@@ -521,12 +521,16 @@ unopened() {
   "$exe" in.pdb /dev/stdout >&- 2> err
   expect "/dev/stdout closed" 1 "" $?
   unchanged in.pdb before.pdb
-  # The program puts /dev/null on a closed standard error, for itself.
-  "$exe" in.pdb /dev/stderr 2>&- > out
-  status=$?
-  [ "$status" = 1 ] || fail "/dev/stderr closed: status $status, expected 1"
-  [ "$(< out)" = $'This file could not be opened.\nDying' ] ||
-    fail "/dev/stderr closed: standard output '$(< out)'"
+  # The program puts /dev/null on a closed standard error, for itself: opened
+  # as 2, or, with standard input closed too, as 0 and moved to 2.
+  for closed in 2 0; do
+    (if [ $closed = 0 ]; then exec <&-; fi
+      exec "$exe" in.pdb /dev/stderr 2>&-) > out
+    status=$?
+    [ "$status" = 1 ] || fail "/dev/stderr closed: status $status, expected 1"
+    [ "$(< out)" = $'This file could not be opened.\nDying' ] ||
+      fail "/dev/stderr closed ($closed): standard output '$(< out)'"
+  done
 
   # Open when it started, the same descriptor by the program's own process
   # id appends.
@@ -973,16 +977,22 @@ reserved_signals() {
   records 200000 large.pdb
   cp in.pdb before.pdb
   "$exe" large.pdb large.out 2> /dev/null || exit 2
-  local number status
+  local number status usr1
+  # The handler's form for the kernel is read from SIGUSR1's: with SIGUSR1
+  # ignored, from the handler installed there for the moment.
   for number in 32 33; do
-    start_held
-    kill -n $number "$pid"
-    wait "$pid" 2> /dev/null
-    status=$?
-    exec 3>&-
-    [ "$status" = $((128 + number)) ] ||
-      fail "signal $number: status $status, expected $((128 + number))"
-    unchanged in.pdb before.pdb
+    for usr1 in '' ignored; do
+      [ -z "$usr1" ] || trap '' USR1
+      start_held
+      trap - USR1
+      kill -n $number "$pid"
+      wait "$pid" 2> /dev/null
+      status=$?
+      exec 3>&-
+      [ "$status" = $((128 + number)) ] ||
+        fail "signal $number $usr1: status $status, expected $((128 + number))"
+      unchanged in.pdb before.pdb
+    done
   done
 
   local unshare

@@ -77,6 +77,16 @@ until_true() {
   done
 }
 
+# converting: whether any process runs the program.
+converting() {
+  local p
+  for p in /proc/[0-9]*; do
+    [ "$(readlink "$p/exe" 2> /dev/null)" = "$exe_path" ] && return 0
+  done
+  return 1
+}
+exe_path=$(readlink -f "$exe")
+
 # The inputs: a set of eight files, PDB and mmCIF, plain and gzipped, names
 # with blanks among them, in 2^levels directories below in ("s 0/s 1/..."),
 # and in the same places below exp/in what a direct run makes of each. LIST
@@ -301,6 +311,9 @@ EOF
   wait $job
   until_true 30 eval '[ -z "$(cat /proc/$sshd/task/$sshd/children)" ]' ||
     fail "parallel: the jobs over ssh did not end"
+  # A worker shell signalled alone lets its conversion in flight end whole,
+  # after the ssh session that started it has gone.
+  until_true 30 eval '! converting' || fail "parallel: a conversion did not end"
   stopped parallel
   "$examples/parallel/convert.sh" list out "${ssh[@]}"
   [ $? = 1 ] || fail "parallel: not status 1 with failures"

@@ -4,12 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#elif defined(__ARM_NEON) && !defined(__ARM_BIG_ENDIAN)
-#include <arm_neon.h>
-#endif
-
+#include "cif_windows.h"
 #include "input_file.h"
 #include "string_functions.h"
 
@@ -336,161 +331,6 @@ void store_value(const cif_scanner& s, cif_value& v, const cif_token& t) {
   if (v.text.data() == s.carried) copy_to_own(v);
 }
 
-// The classes of 64 bytes.
-
-cif_masks classified_plainly(const char* bytes) {
-  cif_masks m = {0, 0, 0, false};
-  for (int i = 0; i < 64; ++i) {
-    char c = bytes[i];
-    std::uint64_t bit = std::uint64_t{1} << i;
-    bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r';
-    if (blank) m.blanks |= bit;
-    if (c == '\n') m.feeds |= bit;
-    if (!blank && is_control(c)) m.controls |= bit;
-    m.marked |=
-        c == '\'' || c == '"' || c == '#' || c == '&' || c == ';' || c == '_';
-  }
-  return m;
-}
-
-// Control characters other than blanks are rare: the vector code only
-// tells whether there are any, and the plain loop finds them.
-[[gnu::noinline]] static std::uint64_t controls_of(const char* bytes) {
-  return classified_plainly(bytes).controls;
-}
-
-#if defined(__SSE2__)
-
-// The bytes of v that are marks: quotes, # and & (which differ from ' in
-// the bits of 5 alone, as " does), ; and _.
-static __m128i marks_of(__m128i v) {
-  __m128i quotes =
-      _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(5)), _mm_set1_epi8('\''));
-  return _mm_or_si128(
-      _mm_or_si128(quotes, _mm_cmpeq_epi8(v, _mm_set1_epi8(';'))),
-      _mm_cmpeq_epi8(v, _mm_set1_epi8('_')));
-}
-
-// Every blank, tab, CR and LF, and every other control character.
-[[gnu::noinline]] static cif_masks classify_exactly(const char* bytes) {
-  const __m128i space = _mm_set1_epi8(' ');
-  const __m128i tab = _mm_set1_epi8('\t');
-  const __m128i feed = _mm_set1_epi8('\n');
-  const __m128i cr = _mm_set1_epi8('\r');
-  const __m128i last_control = _mm_set1_epi8(0x1f);
-  const __m128i del = _mm_set1_epi8(0x7f);
-  cif_masks m = {0, 0, 0, false};
-  __m128i controls = _mm_setzero_si128();
-  __m128i marks = _mm_setzero_si128();
-  for (int k = 0; k < 4; ++k) {
-    __m128i v =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
-    marks = _mm_or_si128(marks, marks_of(v));
-    __m128i feeds = _mm_cmpeq_epi8(v, feed);
-    __m128i blanks = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(v, space), feeds),
-        _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, cr)));
-    // Unsigned v <= 0x1f: the minimum of the two is v.
-    __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(v, last_control), v);
-    controls = _mm_or_si128(
-        controls,
-        _mm_andnot_si128(blanks, _mm_or_si128(low, _mm_cmpeq_epi8(v, del))));
-    int shift = 16 * k;
-    m.blanks |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(blanks))}
-                << shift;
-    m.feeds |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(feeds))} << shift;
-  }
-  if (_mm_movemask_epi8(controls) != 0) m.controls = controls_of(bytes);
-  m.marked = _mm_movemask_epi8(marks) != 0;
-  return m;
-}
-
-// Most windows hold no byte below the blank but spaces and line feeds:
-// their blanks are the bytes up to the blank. Any other, a tab or a CR say,
-// is classified exactly.
-static cif_masks classify(const char* bytes) {
-  const __m128i space = _mm_set1_epi8(' ');
-  const __m128i feed = _mm_set1_epi8('\n');
-  const __m128i del = _mm_set1_epi8(0x7f);
-  std::uint64_t blanks = 0;
-  std::uint64_t feeds = 0;
-  __m128i odd = _mm_setzero_si128();
-  __m128i marks = _mm_setzero_si128();
-  for (int k = 0; k < 4; ++k) {
-    __m128i v =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
-    __m128i f = _mm_cmpeq_epi8(v, feed);
-    __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(v, space), v);
-    __m128i usual = _mm_or_si128(_mm_cmpeq_epi8(v, space), f);
-    odd = _mm_or_si128(
-        odd, _mm_or_si128(_mm_xor_si128(low, usual), _mm_cmpeq_epi8(v, del)));
-    marks = _mm_or_si128(marks, marks_of(v));
-    int shift = 16 * k;
-    blanks |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(low))} << shift;
-    feeds |= std::uint64_t{std::uint16_t(_mm_movemask_epi8(f))} << shift;
-  }
-  if (_mm_movemask_epi8(odd) != 0) return classify_exactly(bytes);
-  return {blanks, feeds, 0, _mm_movemask_epi8(marks) != 0};
-}
-
-#elif defined(__ARM_NEON) && !defined(__ARM_BIG_ENDIAN)
-
-// NEON has no movemask: each byte's compare result, masked to its bit's
-// weight and summed in pairs three times over, gives the bits of 64 bytes.
-static std::uint64_t bits_of(const uint8x16_t (&compared)[4]) {
-  static const uint8_t kWeights[16] = {1, 2, 4, 8, 16, 32, 64, 128,
-                                       1, 2, 4, 8, 16, 32, 64, 128};
-  const uint8x16_t weights = vld1q_u8(kWeights);
-  uint8x8_t pairs[4];
-  for (int k = 0; k < 4; ++k) {
-    uint8x16_t weighed = vandq_u8(compared[k], weights);
-    pairs[k] = vpadd_u8(vget_low_u8(weighed), vget_high_u8(weighed));
-  }
-  uint8x8_t sums =
-      vpadd_u8(vpadd_u8(pairs[0], pairs[1]), vpadd_u8(pairs[2], pairs[3]));
-  return vget_lane_u64(vreinterpret_u64_u8(sums), 0);
-}
-
-// Whether any byte of the 16 is not zero.
-static bool any(uint8x16_t v) {
-  uint8x8_t halves = vorr_u8(vget_low_u8(v), vget_high_u8(v));
-  return vget_lane_u64(vreinterpret_u64_u8(halves), 0) != 0;
-}
-
-static cif_masks classify(const char* bytes) {
-  uint8x16_t blanks[4], feeds[4];
-  uint8x16_t controls = vdupq_n_u8(0);
-  uint8x16_t marks = vdupq_n_u8(0);
-  for (int k = 0; k < 4; ++k) {
-    uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t*>(bytes + 16 * k));
-    marks = vorrq_u8(
-        marks, vorrq_u8(vceqq_u8(vorrq_u8(v, vdupq_n_u8(5)), vdupq_n_u8('\'')),
-                        vorrq_u8(vceqq_u8(v, vdupq_n_u8(';')),
-                                 vceqq_u8(v, vdupq_n_u8('_')))));
-    feeds[k] = vceqq_u8(v, vdupq_n_u8('\n'));
-    blanks[k] = vorrq_u8(
-        vorrq_u8(vceqq_u8(v, vdupq_n_u8(' ')), feeds[k]),
-        vorrq_u8(vceqq_u8(v, vdupq_n_u8('\t')), vceqq_u8(v, vdupq_n_u8('\r'))));
-    controls =
-        vorrq_u8(controls, vbicq_u8(vorrq_u8(vcleq_u8(v, vdupq_n_u8(0x1f)),
-                                             vceqq_u8(v, vdupq_n_u8(0x7f))),
-                                    blanks[k]));
-  }
-  cif_masks m = {bits_of(blanks), bits_of(feeds), 0, any(marks)};
-  if (any(controls)) m.controls = controls_of(bytes);
-  return m;
-}
-
-#else
-
-static cif_masks classify(const char* bytes) {
-  return classified_plainly(bytes);
-}
-
-#endif
-
-cif_masks classified(const char* bytes) { return classify(bytes); }
-
 // The loop rows' values, 64 bytes at a time.
 
 static int first_bit(std::uint64_t mask) { return __builtin_ctzll(mask); }
@@ -522,7 +362,7 @@ static int cut_word(std::uint64_t blanks) {
 // character but blanks: a value with one is next_token's to tell.
 static bool take_window(cif_window& w, const char* from, const char* end) {
   if (end - from < 64) return false;
-  cif_masks m = classify(from);
+  cif_masks m = classified(from);
   if (m.controls != 0) return false;
   w.at = from;
   w.blanks = m.blanks;
@@ -585,6 +425,175 @@ static void store(cif_value* v, const char* text, std::size_t length,
   v->line = line;
 }
 
+// Rows read whole. A row that lies in the block within kRowBytes of its
+// first word, and holds only plain words and blanks (no line feed, no
+// quote, #, ; or _), is classified at once, and its words are where the
+// last such row's were, where their starts match (as they do in the rows
+// the archive writes, aligned in columns), or where its own starts say.
+
+static bool rows_whole = true;
+
+void read_rows_whole(bool whole) { rows_whole = whole; }
+
+// Bits 0 to n - 1 of two masks, for n from 0 to 128.
+static bool any_below(const std::uint64_t (&mask)[2], int n) {
+  if (n <= 64) return (mask[0] & low_bits(n)) != 0;
+  return mask[0] != 0 || (mask[1] & low_bits(n - 64)) != 0;
+}
+
+// The length of the word that begins at offset o of the blanks; 64 for one
+// of 64 bytes or more, which is next_token's.
+static int word_length(const std::uint64_t (&blanks)[2], int o) {
+  if (o >= 64) {
+    std::uint64_t after = blanks[1] >> (o - 64);
+    return after == 0 ? 64 : first_bit(after);
+  }
+  std::uint64_t after = blanks[0] >> o;
+  if (after != 0) return first_bit(after);
+  if (blanks[1] == 0) return 64;
+  return std::min(64, 64 - o + first_bit(blanks[1]));
+}
+
+// Where the row's last word ends, where it ends in the bytes classified at
+// a blank, and the row before it holds no odd byte; 0 otherwise.
+static inline int row_end(const char* row, const cif_row_masks& m, int last) {
+  int length = word_length(m.blanks, last);
+  if (length == 64 || class_of(row[last + length]) < kSpace) return 0;
+  return any_below(m.odd, last + length) ? 0 : last + length;
+}
+
+// Learns the layout of the row: where its first columns words begin, and
+// which of them are stored. False where the bytes classified hold fewer.
+static bool learn_layout(cif_row_layout& layout, const cif_loop& loop,
+                         const cif_row_masks& m) {
+  std::uint64_t starts[2] = {
+      word_starts(m.blanks[0]),
+      ~m.blanks[1] & (m.blanks[1] << 1 | m.blanks[0] >> 63)};
+  layout.starts[0] = layout.starts[1] = 0;
+  layout.stored = layout.stored_low = 0;
+  int o = 0;
+  for (int column = 0; column < loop.columns; ++column) {
+    int half = starts[0] != 0 ? 0 : 1;
+    if (starts[half] == 0) return false;
+    o = 64 * half + first_bit(starts[half]);
+    starts[half] &= starts[half] - 1;
+    layout.starts[half] |= std::uint64_t{1} << (o % 64);
+    if (cif_value* v = loop.value_of[column]) {
+      layout.offset[layout.stored] = static_cast<unsigned char>(o);
+      layout.value[layout.stored++] = v;
+      if (o < 64) layout.stored_low = layout.stored;
+    }
+  }
+  layout.last = o;
+  return true;
+}
+
+// Whether the row's words begin where the layout's do, up to its last.
+static bool starts_match(const cif_row_layout& layout, const cif_row_masks& m) {
+  std::uint64_t first = word_starts(m.blanks[0]);
+  if (layout.last < 64)
+    return (first & low_bits(layout.last + 1)) == layout.starts[0];
+  std::uint64_t second = ~m.blanks[1] & (m.blanks[1] << 1 | m.blanks[0] >> 63);
+  return first == layout.starts[0] &&
+         (second & low_bits(layout.last - 63)) == layout.starts[1];
+}
+
+static void store_word(cif_value* v, const char* p, int length, long line) {
+  store(v, p, length, length == 1 && (*p == '.' || *p == '?'), false, line);
+}
+
+// Stores the row's values, where each is shorter than 64 bytes: those that
+// begin in the first 64 bytes, then the others, each half's words found in
+// its own mask.
+static bool store_row(const cif_row_layout& layout, const char* row,
+                      const cif_row_masks& m, long line) {
+  int k = 0;
+  for (; k < layout.stored_low; ++k) {
+    int o = layout.offset[k];
+    std::uint64_t after = m.blanks[0] >> o;
+    int length = after != 0 ? first_bit(after) : word_length(m.blanks, o);
+    if (length == 64) return false;
+    store_word(layout.value[k], row + o, length, line);
+  }
+  for (; k < layout.stored; ++k) {
+    int o = layout.offset[k];
+    std::uint64_t after = m.blanks[1] >> (o - 64);
+    if (after == 0) return false;
+    store_word(layout.value[k], row + o, first_bit(after), line);
+  }
+  return true;
+}
+
+// Passes over the blanks before the row's first word, counting the lines
+// in line: where they are those before the last row read whole, at once.
+// nullptr where something other than a plain word comes first.
+static const char* row_start(cif_scanner& s, cif_row_layout& layout,
+                             long& line) {
+  std::uint64_t gap;
+  if (layout.gap >= 0 && s.end - s.next > 8) {
+    memcpy(&gap, s.next, 8);
+    const char* row = s.next + layout.gap;
+    if ((gap & layout.gap_mask) == layout.gap_bytes &&
+        class_of(*row) < kSpace) {
+      line += layout.gap_feeds;
+      return class_of(*row) == kStarter ? nullptr : row;
+    }
+  }
+  int feeds = 0;
+  const char* row = s.next;
+  for (;; ++row) {
+    if (row == s.end) return nullptr;
+    byte_class c = class_of(*row);
+    if (c == kStarter) return nullptr;
+    if (c < kSpace) break;
+    feeds += c == kFeed;
+  }
+  line += feeds;
+  layout.gap = -1;
+  if (row - s.next <= 8 && s.end - s.next > 8) {
+    unsigned char mask[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    memset(mask, 0xff, row - s.next);
+    layout.gap = static_cast<int>(row - s.next);
+    memcpy(&layout.gap_mask, mask, 8);
+    memcpy(&gap, s.next, 8);
+    layout.gap_bytes = gap & layout.gap_mask;
+    layout.gap_feeds = feeds;
+  }
+  return row;
+}
+
+[[gnu::noinline]] static bool read_row_whole(cif_scanner& s, cif_loop& loop) {
+  if (!rows_whole || loop.columns > kRowWords) return false;
+  cif_row_layout& layout = loop.layout;
+  long line = s.line;
+  const char* row = row_start(s, layout, line);
+  if (row == nullptr) return false;
+  int chunks = loop.layout_known ? layout.chunks : kRowBytes / 16;
+  if (s.end - row < 16 * chunks) return false;
+  cif_row_masks m = classified_row(row, chunks);
+  int end = 0;
+  if (loop.layout_known && starts_match(layout, m)) {
+    end = row_end(row, m, layout.last);
+  }
+  if (end == 0) {
+    loop.layout_known = false;
+    if (s.end - row < kRowBytes) return false;
+    if (chunks != kRowBytes / 16) m = classified_row(row, kRowBytes / 16);
+    if (!learn_layout(layout, loop, m)) return false;
+    end = row_end(row, m, layout.last);
+    if (end == 0) return false;
+    layout.chunks = std::min(kRowBytes / 16, end / 16 + 1);
+    loop.layout_known = true;
+  }
+  if (!store_row(layout, row, m, line)) return false;
+  s.next = row + end;
+  s.line = line;
+  s.line_start = false;
+  s.window.at = nullptr;
+  loop.row_line = line;
+  return true;
+}
+
 // Windows are read on from where the word that the last one cuts begins,
 // or from its end: every word read from a window ends in it. One with a
 // control character other than a blank, which is rare, is left to
@@ -592,7 +601,7 @@ static void store(cif_value* v, const char* text, std::size_t length,
 // marks, as nearly all are, every word is a value, and a column not read
 // costs only the passing of its word. The window is kept in locals, which
 // the compiler can keep in registers, not in a struct whose address escapes.
-bool read_loop_values(cif_scanner& s, cif_loop& loop) {
+static bool read_loop_words(cif_scanner& s, cif_loop& loop) {
   if (loop.columns > kMappedColumns) return false;
   const char* const end = s.end;
   cif_window w = s.window;
@@ -731,4 +740,9 @@ bool read_loop_values(cif_scanner& s, cif_loop& loop) {
   loop.column = row_ended ? 0 : static_cast<int>(value_of - row_start);
   s.window = {at, blanks, feeds, starts, cut, marked};
   return row_ended;
+}
+
+bool read_loop_values(cif_scanner& s, cif_loop& loop) {
+  if (loop.column == 0 && read_row_whole(s, loop)) return true;
+  return read_loop_words(s, loop);
 }

@@ -29,7 +29,8 @@ inline bool starts_with_any_case(std::string_view text,
 // tags, the keywords data_, loop_, save_, global_ and stop_, with white
 // space and comments between them. A token's kind is told by its first
 // bytes, however the reads cut it; of its bytes, the first kMaxValue are
-// kept, the rest counted.
+// kept, the rest counted. next_token reads any token (cif_scanner.cpp);
+// read_loop_values reads a loop's plain values faster (cif_loop_rows.cpp).
 
 // The most bytes of a token kept: enough to tell every keyword and the tags
 // that are read, and to show a value in a message.

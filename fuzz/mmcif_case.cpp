@@ -71,11 +71,16 @@ static const char* const kSequenceNumbers[] = {
     "-999", "-5", "0", "1", "2", "3", "10", "99", "100", "999", "1000", "9999",
 };
 // Of these, the zero-padded ones fit: they are longer than the bytes the
-// reader keeps, not than the columns.
+// reader keeps, not than the columns. The others are too wide, or not
+// integers.
 static const char* const kLongSequenceNumbers[] = {
     "10000",
     "-1000",
     "123456",
+    "1A",
+    "12abc",
+    "-",
+    "000000000000000000000000000000000000000000000000000000000000000000005x",
     "000000000000000000000000000000000000000000000000000000000000000000005",
     "-00000000000000000000000000000000000000000000000000000000000000000012",
 };
@@ -306,14 +311,15 @@ static site_row draw_row(choices& c, const site_row& previous) {
 // An entity's id and type, as _entity gives them.
 using entity = std::pair<string, string>;
 
-// Whether a row is in a polymer: it has a label_seq_id, or its entity is a
-// polymer one that _entity gives, before the rows or after them.
+// Whether a row is in a polymer: where _entity is given, before the rows or
+// after them, its entity is a polymer one there; where not, it has a
+// label_seq_id.
 static bool in_polymer(const site_row& row, const std::vector<entity>& known) {
-  bool polymer = row.label_seq.has_value();
+  if (known.empty()) return row.label_seq.has_value();
   for (const entity& e : known) {
-    polymer = polymer || (row.entity == e.first && e.second == "polymer");
+    if (row.entity == e.first && e.second == "polymer") return true;
   }
-  return polymer;
+  return false;
 }
 
 static bool is_atom_record(const site_row& row,
@@ -323,8 +329,14 @@ static bool is_atom_record(const site_row& row,
          is_standard(text_of(used(row.auth_comp, row.label_comp)));
 }
 
+// A residue number is an integer, its insertion code apart.
 static bool fits_number(const value& v) {
-  long n = v ? atol(v->c_str()) : 0;
+  if (!v) return true;
+  std::size_t sign = v->size() > 1 && ((*v)[0] == '-' || (*v)[0] == '+');
+  if (v->empty() || v->find_first_not_of("0123456789", sign) != string::npos) {
+    return false;
+  }
+  long n = atol(v->c_str());
   return n >= -999 && n <= 9999;
 }
 

@@ -155,12 +155,28 @@ static std::string_view real_value(const cif_value& v) {
   return real_text(*v.number);
 }
 
+// Whether v is an integer, as auth_seq_id is where the archive writes it,
+// its insertion code apart: a sign at most, then digits, read whole where
+// they are more than the bytes kept.
+static bool is_integer(const cif_value& v) {
+  const char* p = v.text.data();
+  const char* const end = p + v.text.size();
+  if (p != end && (*p == '-' || *p == '+')) ++p;
+  if (p == end) return false;
+  for (; p != end; ++p) {
+    if (static_cast<unsigned char>(*p - '0') > 9) return false;
+  }
+  return v.length <= kMaxValue || v.number == nullptr || v.number->integer_open;
+}
+
 // The residue number in columns 23-26. A number of up to four characters is
 // copied, as the conversion reads it; a longer one must be a number there.
 static void put_residue_number(const cif_value* row, site_misfit& misfit,
                                char* out) {
   const cif_value& number = either(row, kAuthSeq, kLabelSeq);
-  if (number.control) note_misfit(misfit, number, "residue number");
+  if (!number.absent && !is_integer(number)) {
+    note_misfit(misfit, number, "residue number");
+  }
   if (number.length <= 4) return put_right<4>(out, number);
   std::string_view text = number.text;
   if (number.length > kMaxValue && number.number != nullptr) {

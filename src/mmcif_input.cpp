@@ -7,7 +7,6 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -24,11 +23,11 @@
 // is converted as any PDB record is, so that an entry converts to the same
 // bytes whichever format it comes in.
 //
-// CIF gives categories no order. A row whose record depends on whether its
-// entity is a polymer (it has no label_seq_id), read before _entity is, is
-// held with every row after it, made but for its record type and serial
-// number, until _entity is read or the data block ends. Every other file
-// streams.
+// CIF gives categories no order. Whether a row is in a polymer is _entity's
+// to say, where the block gives it, and its label_seq_id's where not: a row
+// with either label_seq_id or an entity, read before _entity is, is held
+// with every row after it, made but for its record type and serial number,
+// until _entity is read or the data block ends. Every other file streams.
 
 // The items read, in two categories: _atom_site's for the records, and
 // _entity's to know which entities are polymers. An item is one of
@@ -73,8 +72,17 @@ enum category_form { kNotGiven, kAsLoop, kAsItems };
 
 enum parse_state { kBetween, kLoopTags, kLoopValues, kItemValue };
 
-// Polymer entities remembered: more than any real entry has.
-static const std::size_t kMaxPolymerEntities = 4096;
+// A set of 64-bit hashes, open-addressed: 8 bytes a slot, at most three
+// quarters of them used. Emptied, it starts small again, so that emptying
+// costs what it held, however large it once grew: a table grown is let go,
+// and the first, kept for the next data block, is cleared.
+struct hash_set {
+  std::vector<std::uint64_t> slots;  // 0: empty
+  std::size_t count = 0;
+  int shift = 64;  // of a hash, for its first slot: 64 - log2(slots)
+};
+
+static const std::size_t kFirstSlots = 64;
 
 // A row held until the polymers are known: what its record needs of them,
 // followed by its entity's id, the record's text from column 12, and its
@@ -84,7 +92,7 @@ struct held_row {
   site_group group;
   bool new_model;
   bool new_chain;
-  bool label_seq;  // it has a label_seq_id: in a polymer
+  bool label_seq;  // it has a label_seq_id
   bool entity_given;
   bool misfit;
   unsigned char entity_size;
@@ -100,6 +108,15 @@ struct held_rows {
   std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>> blocks;
   std::size_t block = 0;
   std::size_t offset = 0;
+};
+
+// The entity a row asked of last, and whether it is a polymer: rows come
+// in runs of one entity.
+struct entity_answer {
+  bool asked = false;
+  bool polymer = false;
+  unsigned char size = 0;
+  char id[kMaxValue];
 };
 
 struct record_input {
@@ -128,10 +145,12 @@ struct record_input {
   long items_line = 0;            // of the first _atom_site one
   // The tags given in the block, outside save frames, by their hashes: a
   // data name names one item of a block.
-  std::unordered_set<std::uint64_t> tags_given;
+  hash_set tags_given;
+  long stray_line = 0;          // of the first value without a tag, or 0
   bool entities_known = false;  // _entity is read, or will not come
   bool has_rows = false;
-  std::vector<std::string> polymer_entities;
+  hash_set polymer_entities;  // by the hashes of their ids
+  entity_answer last_entity;
   cif_value values[kItems];
   number_reader numbers[std::size(kNumberItems)];
   bool finished = false;
@@ -151,6 +170,65 @@ struct record_input {
   fail_if_damaged(r->in);
   fprintf(stderr, "%s:%ld: %s\n", r->name.c_str(), line, what.c_str());
   exit(1);
+}
+
+// The slot a hash is looked for from: its mixed top bits.
+static std::size_t first_slot(const hash_set& set, std::uint64_t hash) {
+  return (hash * 0x9e3779b97f4a7c15u) >> set.shift;
+}
+
+// The slot that holds hash, or the empty one where it would go.
+static std::uint64_t& slot_of(hash_set& set, std::uint64_t hash) {
+  const std::size_t mask = set.slots.size() - 1;
+  std::size_t i = first_slot(set, hash);
+  while (set.slots[i] != 0 && set.slots[i] != hash) i = (i + 1) & mask;
+  return set.slots[i];
+}
+
+static void grow(hash_set& set) {
+  std::vector<std::uint64_t> old(std::max(kFirstSlots, set.slots.size() * 2));
+  old.swap(set.slots);
+  --set.shift;
+  if (old.empty()) set.shift = 64 - 6;  // log2(kFirstSlots)
+  for (std::uint64_t hash : old) {
+    if (hash != 0) slot_of(set, hash) = hash;
+  }
+}
+
+// Adds hash to the set; whether it was not there. 0 marks an empty slot, so
+// it stands for itself as 1: a hash pair that collides, as any may.
+static bool add(hash_set& set, std::uint64_t hash) {
+  hash += hash == 0;
+  if ((set.count + 1) * 4 > set.slots.size() * 3) grow(set);
+  std::uint64_t& slot = slot_of(set, hash);
+  if (slot == hash) return false;
+  slot = hash;
+  ++set.count;
+  return true;
+}
+
+static bool holds(hash_set& set, std::uint64_t hash) {
+  hash += hash == 0;
+  return set.count > 0 && slot_of(set, hash) == hash;
+}
+
+static void empty(hash_set& set) {
+  if (set.count == 0) return;
+  if (set.slots.size() > kFirstSlots) {
+    set = hash_set();
+  } else {
+    std::fill(set.slots.begin(), set.slots.end(), 0);
+    set.count = 0;
+  }
+}
+
+// FNV-1a, over a value's bytes as they are.
+static std::uint64_t hash_of(std::string_view text) {
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  for (char c : text) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+  }
+  return hash;
 }
 
 // Whether the input, at its start, holds mmCIF: whether its first line that
@@ -209,7 +287,7 @@ static std::uint32_t bit(item i) { return std::uint32_t{1} << i; }
 
 // Refuses a tag of the data block given before, in a loop or as an item.
 static void note_tag(record_input* r, const cif_token& tag) {
-  if (r->in_frame || r->tags_given.insert(tag.hash).second) return;
+  if (r->in_frame || add(r->tags_given, tag.hash)) return;
   // As much as a tag that straddles two reads keeps of it, whatever the reads.
   std::string_view kept = tag.text.substr(0, std::min(tag.length, kMaxValue));
   die_at(r, tag.line,
@@ -229,6 +307,9 @@ static void note_form(record_input* r, category c, category_form form,
   if (given != kNotGiven && (given != kAsItems || form != kAsItems)) {
     die_at(r, line, std::string("category \"") + name_of(c) + "\" given twice");
   }
+  if (c == kAtomSite && r->stray_line != 0) {
+    die_at(r, r->stray_line, "value without a tag");
+  }
   given = form;
 }
 
@@ -242,17 +323,43 @@ static void clear_values(record_input* r, category c) {
   }
 }
 
-static bool is_polymer_entity(const record_input* r, std::string_view id) {
-  return std::find(r->polymer_entities.begin(), r->polymer_entities.end(),
-                   id) != r->polymer_entities.end();
+// Whether entity id is a polymer one, asked of the set, and remembered.
+[[gnu::noinline]] static bool ask_polymer(record_input* r,
+                                          std::string_view id) {
+  entity_answer& last = r->last_entity;
+  last.asked = true;
+  last.polymer = holds(r->polymer_entities, hash_of(id));
+  last.size = static_cast<unsigned char>(id.size());
+  std::copy(id.begin(), id.end(), last.id);
+  return last.polymer;
+}
+
+// Ids are a byte or two: shorter compared here than by a call.
+static bool asked_last(const entity_answer& last, std::string_view id) {
+  if (!last.asked || id.size() != last.size) return false;
+  for (std::size_t i = 0; i < id.size(); ++i) {
+    if (id[i] != last.id[i]) return false;
+  }
+  return true;
+}
+
+// Whether a row is in a polymer: where the block gives _entity, as it says
+// of the row's entity, whether the row has a label_seq_id or not; where it
+// does not, as the row has one.
+static bool in_polymer(record_input* r, bool label_seq, bool entity_given,
+                       std::string_view entity) {
+  if (r->entity_form == kNotGiven) return label_seq;
+  if (!entity_given) return false;
+  if (asked_last(r->last_entity, entity)) return r->last_entity.polymer;
+  return ask_polymer(r, entity);
 }
 
 // Remembers the _entity row's id where the entity is a polymer.
 static void note_entity(record_input* r) {
   const cif_value& id = r->values[kEntityId];
-  if (r->values[kEntityType].text == "polymer" && !id.absent &&
-      r->polymer_entities.size() < kMaxPolymerEntities) {
-    r->polymer_entities.emplace_back(id.text);
+  if (r->values[kEntityType].text == "polymer" && !id.absent) {
+    add(r->polymer_entities, hash_of(id.text));
+    r->last_entity.asked = false;
   }
 }
 
@@ -281,8 +388,7 @@ static void hold(record_input* r, long line) {
   char* out = start;
   memcpy(out, &row, sizeof row);
   out += sizeof row;
-  memcpy(out, entity.text.data(), entity.text.size());
-  out += entity.text.size();
+  out = std::copy(entity.text.begin(), entity.text.end(), out);
   memcpy(out, record.text, kHeldText);
   out += kHeldText;
   if (row.misfit) {
@@ -314,9 +420,10 @@ static void release_held(record_input* r) {
     memcpy(&record.misfit, in, sizeof record.misfit);
     in += sizeof record.misfit;
   }
-  bool in_polymer =
-      row.label_seq || (row.entity_given && is_polymer_entity(r, entity));
-  finish_atom_site_record(r->records, record, in_polymer, row.line, r->record);
+  finish_atom_site_record(
+      r->records, record,
+      in_polymer(r, row.label_seq, row.entity_given, entity), row.line,
+      r->record);
   r->row_line = row.line;
   held.offset = in - block.first.get();
   if (held.offset == block.second) {
@@ -338,13 +445,13 @@ static void take_row(record_input* r, long line) {
   start_atom_site_record(r->records, r->values, r->row_record);
   bool label_seq = !r->values[kLabelSeq].absent;
   const cif_value& entity = r->values[kLabelEntity];
-  if (holds_rows(r) || !(label_seq || entity.absent || r->entities_known)) {
+  // A row with neither is in no polymer, whether _entity comes or not.
+  if (holds_rows(r) || !(r->entities_known || (!label_seq && entity.absent))) {
     return hold(r, line);
   }
-  bool in_polymer =
-      label_seq || (!entity.absent && is_polymer_entity(r, entity.text));
-  finish_atom_site_record(r->records, r->row_record, in_polymer, line,
-                          r->record);
+  finish_atom_site_record(r->records, r->row_record,
+                          in_polymer(r, label_seq, !entity.absent, entity.text),
+                          line, r->record);
   r->row_line = line;
   r->ready = true;
 }
@@ -382,9 +489,11 @@ static void start_block(record_input* r) {
   r->in_frame = false;
   r->atom_site_form = r->entity_form = kNotGiven;
   r->given_items = 0;
-  r->tags_given.clear();
+  empty(r->tags_given);
+  r->stray_line = 0;
   r->entities_known = false;
-  r->polymer_entities.clear();
+  empty(r->polymer_entities);
+  r->last_entity.asked = false;
   clear_values(r, kAtomSite);
   clear_values(r, kEntity);
 }
@@ -475,6 +584,14 @@ static void lone_value(record_input* r, const cif_token& t) {
   }
 }
 
+// A value that belongs to no tag and no loop is damage, in the data block
+// that holds _atom_site, wherever it lies there: rows may follow it that
+// would be passed over with it.
+static void stray_value(record_input* r, const cif_token& t) {
+  if (r->atom_site_form != kNotGiven) die_at(r, t.line, "value without a tag");
+  if (r->stray_line == 0) r->stray_line = t.line;
+}
+
 // Reads what is left of the input unparsed, so that a damaged or unreadable
 // end still fails the run.
 static void finish(record_input* r) {
@@ -495,7 +612,7 @@ static void handle(record_input* r, const cif_token& t) {
       }
       if (r->state == kLoopValues) return loop_value(r, t);
       if (r->state == kItemValue) return lone_value(r, t);
-      return;  // a value that belongs to no tag: not ours to judge
+      return stray_value(r, t);
     case kCifTag:
       if (r->state == kLoopTags) return add_column(r, t);
       end_section(r);

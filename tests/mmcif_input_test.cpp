@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,6 +56,12 @@ TEST(MmcifInputDeathTest, RefusesWrittenValuesThatDoNotFit) {
       {"ATOM CA GLY A 10000 . 1 2 3\n", "12: residue number \"10000\""},
       {"ATOM CA GLY A -1000 . 1 2 3\n", "12: residue number \"-1000\""},
       {"ATOM CA GLY A '1\r' . 1 2 3\n", "12: residue number \"1\\\\r\""},
+      // An integer, its insertion code apart, as the archive writes it.
+      {"ATOM CA GLY A 1A . 1 2 3\n", "12: residue number \"1A\""},
+      {"ATOM CA GLY A 12abc . 1 2 3\n", "12: residue number \"12abc\""},
+      {"ATOM CA GLY A '' . 1 2 3\n", "12: residue number \"\""},
+      {"ATOM CA GLY A " + std::string(69, '0') + "5x . 1 2 3\n",
+       "12: residue number \"" + std::string(64, '0') + "\\.\\.\\.\""},
       {"ATOM CA GLY A 1 . 1\n2 123456.7 3\n", "13: coordinate \"123456.7\""},
       {"ATOM CA GLY A 1 . 1 2 -99999.9996\n", "12: coordinate \"-99999.9996\""},
       {"ATOM CA GLY A 1 . '1\t' 2 3\n", "12: coordinate \"1\\\\t\""},
@@ -83,7 +92,9 @@ TEST(MmcifInputTest, HetatmRowsAreNeverRefused) {
 }
 
 // Values where a scan ends otherwise than at a blank: at the end of the
-// input, before a CRLF line end, and absent after a row that had them.
+// input, before a CRLF line end, and absent after a row that had them; and
+// values without a tag where they are passed over: in a block without
+// _atom_site, and in the blocks after the one read.
 TEST(MmcifInputTest, ReadsValuesAtTheEdges) {
   const std::string six_items =
       "_atom_site.group_PDB\n_atom_site.label_atom_id\n"
@@ -100,6 +111,9 @@ TEST(MmcifInputTest, ReadsValuesAtTheEdges) {
            "ATOM N ALA A 1 2 3\nHETATM ZN ZN A 1 2 3",
        {"ATOM      1  N   ALA A           1.000   2.000   3.000",
         "HETATM    2  ZN   ZN A           1.000   2.000   3.000"}},
+      {"data_a\n_x 1 2\nloop_\n_y.z\n3\nstop_\n4\ndata_x\nloop_\n" + six_items +
+           "ATOM N ALA A 1 2 3\ndata_b\n5\n",
+       {"ATOM      1  N   ALA A           1.000   2.000   3.000"}},
   };
   for (const auto& [text, records] : cases) {
     EXPECT_EQ(records_of(file_with("edges.cif", text)), records) << text;
@@ -140,12 +154,39 @@ TEST(MmcifInputDeathTest, DamagedFilesFailWithTheirLine) {
        "13: category \"_atom_site\" given twice"},
       {"data_test\n_atom_site.id 1\nloop_\n_atom_site.Cartn_x\n1\n",
        "3: category \"_atom_site\" given twice"},
+      // A value that belongs to no tag and no loop, in the block of
+      // _atom_site: the rows after it would go with it.
+      {kLoop + "ATOM CA GLY A 1 . 1 2 3\nstop_\nATOM CA GLY A 1 . 1 2 3\n",
+       "14: value without a tag"},
+      {kLoop + "ATOM CA GLY A 1 . 1 2 3\nsave_x\nATOM CA GLY A 1 . 1 2 3\n",
+       "14: value without a tag"},
+      {kLoop + "ATOM CA GLY A 1 . 1 2 3\n_x 1\nATOM CA GLY A 1 . 1 2 3\n",
+       "14: value without a tag"},
+      {kLoop + "ATOM CA GLY A 1 . 1 2 3 _ATOM CA GLY A 1 . 1 2 3\n",
+       "12: value without a tag"},
+      {"data_test\n_x 1 2\nsave_f\n3\nsave_\n" + kLoop.substr(10) +
+           "ATOM CA GLY A 1 . 1 2 3\n",
+       "2: value without a tag"},
   };
   for (const auto& [text, message] : damaged) {
     std::string path = file_with("damaged.cif", text);
     EXPECT_EXIT(records_of(path), testing::ExitedWithCode(1),
                 "^" + path + ":" + message + "\n$");
   }
+  // One byte of a real file flipped: the line feed after row 500 made a _,
+  // which begins a tag whose value is the next row's first.
+  std::ifstream real(PDB_CONVERT_MMCIF_PAIRS "/1aki.cif", std::ios::binary);
+  if (!real) return;  // where the real files are at hand
+  std::string text((std::istreambuf_iterator<char>(real)), {});
+  std::size_t feed = text.find("\nATOM   501 ");
+  ASSERT_NE(feed, std::string::npos);
+  text[feed] = '_';
+  std::string path = file_with("flipped.cif", text);
+  EXPECT_EXIT(records_of(path), testing::ExitedWithCode(1),
+              "^" + path + ":" +
+                  std::to_string(
+                      std::count(text.begin(), text.begin() + feed, '\n') + 1) +
+                  ": value without a tag\n$");
 }
 
 // text as a gzip member of one stored block with a wrong CRC: the text comes

@@ -712,17 +712,33 @@ static void put_loop(cif_text& w, const table& t) {
     }
     put(w, tag);
   }
+  // Now and then the rows are aligned in columns, as the archive writes
+  // them, each column as wide as drawn: a value wider than its column puts
+  // the rest of its row out of line.
+  std::vector<std::size_t> ends;
+  if (one_in(w.c, 3)) {
+    for (std::size_t i = 0, end = 0; i < t.tags.size(); ++i) {
+      ends.push_back(end += 2 + pick(w.c, 8));
+    }
+  }
   for (const std::vector<value>& row : t.rows) {
     // A row begins on a line of its own, but for now and then.
-    if (&row != &t.rows[0] && one_in(w.c, 8)) {
+    if (&row != &t.rows[0] && ends.empty() && one_in(w.c, 8)) {
       separate(w);
     } else {
       end_line(w);
       if (one_in(w.c, 8)) put_lines(w, one_of(w.c, kComments));
     }
+    std::size_t line_start = w.text.size();
     for (std::size_t i = 0; i < row.size(); ++i) {
-      if (i > 0) separate(w);
+      if (i > 0 && ends.empty()) separate(w);
       put_value(w, row[i]);
+      if (ends.empty()) continue;
+      std::size_t feed = w.text.rfind('\n');
+      if (feed != string::npos && feed >= line_start) line_start = feed + 1;
+      std::size_t column = w.text.size() - line_start;
+      w.text.append(column < ends[i] ? ends[i] - column : 1, ' ');
+      w.at_line_start = false;
     }
   }
   end_line(w);

@@ -50,6 +50,7 @@
 
 #include "atom.h"
 #include "cif_scanner.h"
+#include "cif_windows.h"
 #include "input_file.h"
 #include "mmcif_case.h"
 #include "pdb_files.h"
@@ -374,6 +375,12 @@ static void check_raw_mmcif(const uint8_t* data, size_t size, int format,
   std::string out_again = converted(kInput, again);
   limit_text_reads(0, 0);
   check(out_again == out, "raw mmCIF converts alike wherever its reads end");
+  // And with its loop rows read a word at a time, never whole.
+  read_rows_whole(false);
+  std::vector<atom> words;
+  std::string out_words = converted(kInput, words);
+  read_rows_whole(true);
+  check(out_words == out, "raw mmCIF converts alike read word by word");
 }
 
 // The classes of the input's bytes, 64 at a time from each of its first
@@ -387,6 +394,13 @@ static void check_classes(const uint8_t* data, size_t size) {
     check(fast.blanks == plain.blanks && fast.feeds == plain.feeds &&
               fast.controls == plain.controls && fast.marked == plain.marked,
           "the scanner's vector classes are its plain loop's");
+  }
+  for (size_t i = 0; i + 16 <= size; i += i < 64 ? 1 : 59) {
+    int chunks = static_cast<int>(std::min<size_t>(8, (size - i) / 16));
+    cif_row_masks fast = classified_row(bytes + i, chunks);
+    cif_row_masks plain = classified_row_plainly(bytes + i, chunks);
+    check(memcmp(&fast, &plain, sizeof fast) == 0,
+          "the scanner's vector classes of a row are its plain loop's");
   }
 }
 

@@ -226,6 +226,21 @@ void start_atom_site_record(atom_site_records& records, const cif_value* row,
   put_coordinates(row, out.misfit, out.text + 30 - kRecordStart);
 }
 
+// Prints the serial number, n from 0 to 99999, in five columns. Most often
+// it is one more than the last: its text is counted up, not printed anew.
+static void put_serial(atom_site_records& records, long n, char* out) {
+  char* text = records.serial_text;
+  if (n == records.serial_printed + 1 && records.serial_printed >= 0) {
+    int i = 4;
+    while (text[i] == '9') text[i--] = '0';
+    text[i] = text[i] == ' ' ? '1' : text[i] + 1;
+  } else if (n != records.serial_printed) {
+    put_integer(text, static_cast<int>(n), 5);
+  }
+  records.serial_printed = n;
+  memcpy(out, text, 5);
+}
+
 void finish_atom_site_record(atom_site_records& records,
                              const site_record& row_record, bool in_polymer,
                              long line, char* record) {
@@ -241,6 +256,6 @@ void finish_atom_site_record(atom_site_records& records,
            std::string_view(misfit.text, misfit.size), misfit.cut);
   }
   memcpy(record, written ? "ATOM  " : "HETATM", 6);
-  put_integer(record + 6, static_cast<int>(serial % 100000), 5);
+  put_serial(records, serial % 100000, record + 6);
   memcpy(record + kRecordStart, row_record.text, kRecordLength - kRecordStart);
 }

@@ -46,6 +46,9 @@ struct atom_site_records {
   cif_value previous_chain;
   bool previous_in_polymer = false;
   long serial = 0;
+  // The serial number last printed, as its five columns, and its value.
+  char serial_text[5];
+  long serial_printed = -1;
 };
 
 // Whether a row is written (an ATOM record): as its group_PDB says, or,

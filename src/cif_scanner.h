@@ -29,7 +29,8 @@ inline bool starts_with_any_case(std::string_view text,
 // tags, the keywords data_, loop_, save_, global_ and stop_, with white
 // space and comments between them. A token's kind is told by its first
 // bytes, however the reads cut it; of its bytes, the first kMaxValue are
-// kept, the rest counted.
+// kept, the rest counted. next_token reads any token (cif_scanner.cpp);
+// read_loop_values reads a loop's plain values faster (cif_loop_rows.cpp).
 
 // The most bytes of a token kept: enough to tell every keyword and the tags
 // that are read, and to show a value in a message.
@@ -80,6 +81,30 @@ struct cif_token {
 // The columns of a loop that read_loop_values stores the values of.
 constexpr int kMappedColumns = 256;
 
+// The most bytes of a row, and words, read whole.
+constexpr int kRowBytes = 128;
+constexpr int kRowWords = 64;
+
+// Where the words of the last loop row read whole began, counted from its
+// first byte: the archive writes a loop's rows aligned in columns, so that
+// nearly every row's words begin where the row before's did.
+struct cif_row_layout {
+  std::uint64_t starts[2];  // bit i: a word begins at byte i
+  int last;                 // where the row's last word begins
+  int chunks;               // of 16 bytes, that hold the row
+  int stored;               // of the columns, those stored
+  int stored_low;           // of them, those that begin in the first 64
+  unsigned char offset[kRowWords];
+  cif_value* value[kRowWords];
+  // The blanks between the row before and the last row read whole, where
+  // they were no more than 8: their bytes, the mask of those bytes, and
+  // their line feeds.
+  int gap = -1;
+  std::uint64_t gap_bytes;
+  std::uint64_t gap_mask;
+  int gap_feeds;
+};
+
 // A loop's rows as they are read: where each column's values go (nullptr:
 // nowhere), and where the row in hand is.
 struct cif_loop {
@@ -87,6 +112,8 @@ struct cif_loop {
   int column = 0;  // of the next value
   long row_line = 0;
   cif_value* value_of[kMappedColumns];
+  bool layout_known = false;  // false for a new loop
+  cif_row_layout layout;
 };
 
 // 64 bytes of a loop's rows as read_loop_values reads them: their blanks,
@@ -152,20 +179,8 @@ void store_value(const cif_scanner& s, cif_value& v, const cif_token& t);
 // kMappedColumns columns is all next_token's.
 bool read_loop_values(cif_scanner& s, cif_loop& loop);
 
-// The classes of 64 bytes, a bit a byte: bit i for bytes[i].
-struct cif_masks {
-  std::uint64_t blanks;    // blank, tab, CR, LF: white space
-  std::uint64_t feeds;     // LF
-  std::uint64_t controls;  // other control characters, and DEL
-  // Whether any byte is a quote, #, ; or _ (one that may begin a quoted
-  // value, a comment, a text field or a tag, or lies in every keyword), or
-  // &, which the vector code finds with the quotes and #.
-  bool marked;
-};
-
-// With the processor's vector instructions, where there are.
-cif_masks classified(const char* bytes);
-// A byte at a time: what classified must give.
-cif_masks classified_plainly(const char* bytes);
+// Whether read_loop_values reads a row whole, at once, where it can (it
+// does, unless a test that compares the two ways turns it off).
+void read_rows_whole(bool whole);
 
 #endif  // PDB_CONVERT_CIF_SCANNER_H_

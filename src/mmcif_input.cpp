@@ -510,6 +510,7 @@ static void start_loop(record_input* r, const cif_token& t) {
   r->state = kLoopTags;
   r->current = kOtherCategory;
   r->loop.columns = r->loop.column = 0;
+  r->loop.layout_known = false;
   r->loop_line = t.line;
   std::fill(std::begin(r->item_column), std::end(r->item_column), -1);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cif_scanner.h"
+#include "cif_windows.h"
 #include "input_file.h"
 #include "scratch.h"
 
@@ -273,6 +274,16 @@ static located located_records_of(const std::string& path) {
   return records;
 }
 
+// Whether path reads as it does with its loop rows read a word at a time,
+// not whole.
+static void reads_alike_word_by_word(const std::string& path,
+                                     const located& whole) {
+  read_rows_whole(false);
+  located words = located_records_of(path);
+  read_rows_whole(true);
+  EXPECT_EQ(words, whole) << path << " read a word at a time";
+}
+
 // Whether path reads as it does whole when each read of it gives at most
 // first bytes, then each.
 static bool reads_alike(const std::string& path, const located& whole,
@@ -296,6 +307,7 @@ TEST(MmcifInputTest, ReadsAlikeWhereverAReadEnds) {
     if (path.find(".cif") == std::string::npos) continue;
     ++files;
     located whole = located_records_of(path);
+    reads_alike_word_by_word(path, whole);
     // A gzipped file's text is longer than the file.
     std::size_t size = entry.file_size() * (path.back() == 'z' ? 8 : 1);
     for (std::size_t first = 1; first <= size; ++first) {
@@ -324,6 +336,7 @@ TEST(MmcifInputTest, RealFilesReadAlikeWhereverAReadEnds) {
     }
     ++files;
     located whole = located_records_of(path);
+    reads_alike_word_by_word(path, whole);
     for (std::size_t each : {1, 2, 3, 7, 64, 65, 4099}) {
       reads_alike(path, whole, each, each);
     }
@@ -333,19 +346,29 @@ TEST(MmcifInputTest, RealFilesReadAlikeWhereverAReadEnds) {
 
 // The scanner's vector classes are its plain loop's for every byte in every
 // place of a window, alone among plain bytes and among spaces, which takes
-// the common windows' shorter way.
+// the common windows' shorter way; and so are a row's, in every place of
+// 128 bytes, classified 16 to 128 at a time.
 TEST(MmcifInputTest, ClassifiesEveryByteAsThePlainLoopDoes) {
   for (char fill : {'a', ' '}) {
     for (int byte = 0; byte < 256; ++byte) {
-      for (int at = 0; at < 64; ++at) {
-        std::string window(64, fill);
-        window[at] = static_cast<char>(byte);
-        cif_masks fast = classified(window.data());
-        cif_masks plain = classified_plainly(window.data());
-        ASSERT_TRUE(fast.blanks == plain.blanks && fast.feeds == plain.feeds &&
-                    fast.controls == plain.controls &&
-                    fast.marked == plain.marked)
-            << "byte " << byte << " at " << at << " among '" << fill << "'";
+      for (int at = 0; at < 128; ++at) {
+        std::string bytes(128, fill);
+        bytes[at] = static_cast<char>(byte);
+        if (at < 64) {
+          cif_masks fast = classified(bytes.data());
+          cif_masks plain = classified_plainly(bytes.data());
+          ASSERT_TRUE(
+              fast.blanks == plain.blanks && fast.feeds == plain.feeds &&
+              fast.controls == plain.controls && fast.marked == plain.marked)
+              << "byte " << byte << " at " << at << " among '" << fill << "'";
+        }
+        for (int chunks = 1; chunks <= 8; ++chunks) {
+          cif_row_masks fast = classified_row(bytes.data(), chunks);
+          cif_row_masks plain = classified_row_plainly(bytes.data(), chunks);
+          ASSERT_TRUE(memcmp(&fast, &plain, sizeof fast) == 0)
+              << "byte " << byte << " at " << at << " among '" << fill << "', "
+              << chunks << " chunks";
+        }
       }
     }
   }

@@ -295,10 +295,7 @@ static bool read_loop_words(cif_scanner& s, cif_loop& loop) {
   int cut = w.cut;
   bool marked = w.marked;
   int feed_at = first_feed(feeds);
-  // Takes the window at from, where take_window can.
-  auto window_from = [&](const char* from) {
-    cif_window next;
-    if (!take_window(next, from, end)) return false;
+  auto adopt = [&](const cif_window& next) {
     at = next.at;
     blanks = next.blanks;
     feeds = next.feeds;
@@ -306,6 +303,12 @@ static bool read_loop_words(cif_scanner& s, cif_loop& loop) {
     cut = next.cut;
     marked = next.marked;
     feed_at = first_feed(feeds);
+  };
+  // Takes the window at from, where take_window can.
+  auto window_from = [&](const char* from) {
+    cif_window next;
+    if (!take_window(next, from, end)) return false;
+    adopt(next);
     return true;
   };
   long line = s.line;
@@ -395,13 +398,7 @@ static bool read_loop_words(cif_scanner& s, cif_loop& loop) {
         left_at = p;
         break;
       }
-      at = quoted.at;
-      blanks = quoted.blanks;
-      feeds = quoted.feeds;
-      starts = quoted.starts;
-      cut = quoted.cut;
-      marked = quoted.marked;
-      feed_at = first_feed(feeds);
+      adopt(quoted);
       if (cif_value* v = *value_of) {
         store(v, value.data(), value.size(), false, control, line);
       }

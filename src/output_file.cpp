@@ -442,7 +442,7 @@ static bool put_in_place(const std::string& outfile) {
       continue;
     }
     if (!give_attributes()) return may_write_in_place(errno) && copy_over();
-    int error = rename_temporary(output.name, output.exists);
+    int error = rename_temporary(temporary_fd, output.name, output.exists);
     if (error == 0) return true;
     if (error == EEXIST) continue;
     if (error == EBUSY || error == EPERM || error == EACCES) return copy_over();

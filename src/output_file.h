@@ -11,8 +11,9 @@
 const std::size_t kBlockSize = 64 * 1024;
 
 // Opens outfile for a conversion whose input is still to be read. A new or
-// replaceable regular file gets a new, hidden file beside it, which takes the
-// lines as they come and which close_output renames into place. Any other
+// replaceable regular file gets a new file beside it, with no name where the
+// file system allows and hidden otherwise, which takes the lines as they come
+// and which close_output puts into place. Any other
 // output must not be touched before the input is read whole: its lines are
 // held until open_output opens it. Returns false, with errno set, where the
 // output cannot be opened, or the new file cannot be made (no inode or

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -55,6 +56,20 @@ static const int kEndingSignals[] = {
 // globals.
 static int temporary_dir = -1;
 static char temporary_name[NAME_MAX + 1];
+
+// Whether the new file has no name.
+static bool unnamed = false;
+
+// The path that names the file open on fd, for linkat to give it a name.
+struct descriptor_path {
+  char text[32];
+};
+
+static descriptor_path path_of(int fd) {
+  descriptor_path path;
+  snprintf(path.text, sizeof path.text, "/proc/self/fd/%d", fd);
+  return path;
+}
 
 static void unlink_temporary() {
   if (temporary_name[0] == '\0') return;
@@ -230,28 +245,67 @@ static void random_characters(char* out) {
   out[kRandomCharacters] = '\0';
 }
 
-// Its name is recorded before it exists, with signals held off meanwhile, so
-// that no moment leaves it behind unrecorded.
-int create_temporary(int directory, const std::string& output_name,
-                     mode_t mode) {
-  temporary_dir = directory;
+// Calls make, which makes a file at temporary_name, at hidden names after
+// output_name until one is free; the caller holds signals off. Returns what
+// make returns, -1 with errno set where it fails, temporary_name cleared.
+template <typename Make>
+static int at_free_name(const std::string& output_name, Make make) {
   std::string name = kTemporaryPrefix +
                      output_name.substr(0, kMaxNameInTemporary) +
                      kTemporarySuffix;
-  sigset_t previous = block_signals();
-  static const bool kCleanupInstalled = install_cleanup();
-  (void)kCleanupInstalled;
-  int fd = -1;
+  int status = -1;
   for (int tries = 0; tries < kMaxCreateTries; ++tries) {
     memcpy(temporary_name, name.c_str(), name.size());
     random_characters(temporary_name + name.size());
-    fd = openat(temporary_dir, temporary_name,
-                O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd >= 0 || errno != EEXIST) break;
+    status = make();
+    if (status >= 0 || errno != EEXIST) break;
   }
-  if (fd < 0) temporary_name[0] = '\0';
+  if (status < 0) temporary_name[0] = '\0';
+  return status;
+}
+
+// Its name is recorded before it exists, with signals held off meanwhile, so
+// that no moment leaves it behind unrecorded.
+static int create_named(int directory, const std::string& output_name,
+                        mode_t mode) {
+  sigset_t previous = block_signals();
+  static const bool kCleanupInstalled = install_cleanup();
+  (void)kCleanupInstalled;
+  int fd = at_free_name(output_name, [&] {
+    return openat(directory, temporary_name,
+                  O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  });
   restore_signals(previous);
   return fd;
+}
+
+// A file with no name, which a process killed before it is named leaves
+// nowhere, even by SIGKILL, and which needs no handler; it is named through
+// /proc (linkat's AT_EMPTY_PATH needs a capability), and so is made only where
+// /proc is there to name it by (an empty chroot has none). Returns -1 where
+// it cannot be made, for whatever reason: the named file is then tried, and
+// fails, where it does, as it always has.
+static int create_unnamed(int directory, mode_t mode) {
+#ifdef O_TMPFILE
+  // Lets the tests run the named file's path where unnamed files work.
+  if (getenv("PDB_CONVERT_NAMED_NEW_FILE") != nullptr) return -1;
+  int fd = openat(directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+  if (fd < 0) return -1;
+  if (access(path_of(fd).text, F_OK) == 0) return fd;
+  close(fd);
+#else
+  (void)directory;
+  (void)mode;
+#endif
+  return -1;
+}
+
+int create_temporary(int directory, const std::string& output_name,
+                     mode_t mode) {
+  temporary_dir = directory;
+  int fd = create_unnamed(directory, mode);
+  unnamed = fd >= 0;
+  return unnamed ? fd : create_named(directory, output_name, mode);
 }
 
 // renameat where no file is named to, or -1 with errno EEXIST; EINVAL where
@@ -268,7 +322,35 @@ static int rename_exclusive(const char* from, const char* to) {
 #endif
 }
 
-int rename_temporary(const std::string& name, bool replace) {
+// Names the unnamed file: at name where no file is there, and otherwise at a
+// hidden name renamed over name, with signals held off between the two, so
+// that only SIGKILL can leave it there, and then whole.
+static int name_unnamed(int fd, const std::string& name, bool replace) {
+  descriptor_path path = path_of(fd);
+  if (!replace) {
+    return linkat(AT_FDCWD, path.text, temporary_dir, name.c_str(),
+                  AT_SYMLINK_FOLLOW) == 0
+               ? 0
+               : errno;
+  }
+  sigset_t previous = block_signals();
+  int status = at_free_name(name, [&] {
+    return linkat(AT_FDCWD, path.text, temporary_dir, temporary_name,
+                  AT_SYMLINK_FOLLOW);
+  });
+  if (status == 0) {
+    status =
+        renameat(temporary_dir, temporary_name, temporary_dir, name.c_str());
+  }
+  int error = status == 0 ? 0 : errno;
+  if (error != 0) unlink_temporary();
+  temporary_name[0] = '\0';
+  restore_signals(previous);
+  return error;
+}
+
+int rename_temporary(int fd, const std::string& name, bool replace) {
+  if (unnamed) return name_unnamed(fd, name, replace);
   sigset_t previous = block_signals();
   int status;
   if (replace) {

@@ -10,17 +10,18 @@
 // over it, or removed, by a run's end or by any signal that ends the process,
 // a crash on an exhausted stack among them. One such file at a time.
 
-// Creates the new file, hidden and named after output_name, in directory,
-// with mode (less the umask, or as the directory's default ACL says), and
-// records it to be removed should the process end before it is renamed.
-// Returns a descriptor open for reading and writing, or -1 with errno set.
+// Creates the new file in directory, with mode (less the umask, or as the
+// directory's default ACL says): with no name where the file system can make
+// one so, and otherwise hidden and named after output_name, recorded to be
+// removed should the process end before it is renamed. Returns a descriptor
+// open for reading and writing, or -1 with errno set.
 int create_temporary(int directory, const std::string& output_name,
                      mode_t mode);
 
-// Renames the new file to name in its directory: over the file there where
-// replace is set, and otherwise only where no file is there. Returns 0 or
-// the error.
-int rename_temporary(const std::string& name, bool replace);
+// Renames the new file, open on fd, to name in its directory: over the file
+// there where replace is set, and otherwise only where no file is there.
+// Returns 0 or the error.
+int rename_temporary(int fd, const std::string& name, bool replace);
 
 // Removes the new file, if it is still there.
 void remove_temporary();

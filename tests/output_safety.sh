@@ -9,7 +9,9 @@
 #   full_while_reading  the disk fills while the input still arrives through
 #                a FIFO: the new file gives its room back at once (needs
 #                mount; skips with 77)
-#   signals      the process is signalled while its output is open
+#   signals      the process is signalled while its output is open, and
+#                killed by SIGKILL while it writes a new output and a replaced
+#                one: nothing is left but a named new file
 #   append       two conversions appended to one file through /dev/stdout
 #   whole_lines  conversions appended through /dev/stdout while another
 #                writer appends to the same file: no line is split (and,
@@ -258,6 +260,7 @@ full_while_reading() {
   mkdir small
   local unshare
   mount_namespace
+  export -f new_file
   "${unshare[@]}" bash -c '
     mount -t tmpfs -o size=1m tmpfs small 2> mount.err || exit 77
     mkfifo fifo
@@ -267,7 +270,7 @@ full_while_reading() {
     # The program has read all but a pipe full, and stopped writing at the
     # middle: the new file must be empty while it waits for more.
     for ((tries = 0; tries < 100; ++tries)); do
-      size=$(find small -name ".*" -printf %s)
+      size=$(stat -L -c %s "$(new_file $!)")
       [ "$size" = 0 ] && break
       sleep 0.01
     done
@@ -284,6 +287,18 @@ full_while_reading() {
   [ ! -s left ] || fail "files left behind: $(< left)"
 }
 
+# new_file <pid>: a path to the new file of the run <pid>: its hidden name,
+# or, where it has none, its descriptor's in /proc.
+new_file() {
+  local named fd
+  named=$(find . -name '.*.pdb_convert-*' -print -quit)
+  [ -z "$named" ] || { echo "$named"; return; }
+  for fd in /proc/"$1"/fd/*; do
+    [[ $(readlink "$fd" 2> /dev/null) = */#*' (deleted)' ]] &&
+      echo "$fd" && return
+  done
+}
+
 # start_held [outfile]: a full pipe on standard error holds the program,
 # converting in.pdb to outfile (in.pdb itself by default), at its progress
 # line, just after it has opened its output and before it writes a record.
@@ -297,10 +312,10 @@ start_held() {
   # However long a busy machine takes: held at the pipe with no new file
   # made, where the kernel names that wait, it opened the output in place.
   local waits
-  until [ -n "$(find . -name '.*.pdb_convert-*')" ]; do
+  until [ -n "$(new_file "$pid")" ]; do
     waits=$(cat "/proc/$pid/wchan" 2> /dev/null)
     if [[ $waits = *pipe_write || $waits = pipe_wait ]] &&
-       [ -z "$(find . -name '.*.pdb_convert-*')" ]; then
+       [ -z "$(new_file "$pid")" ]; then
       kill -s KILL "$pid"
       fail "no temporary file appeared: the output was opened in place"
       exit 1
@@ -335,6 +350,37 @@ signals() {
       fail "SIG$signal: status $status, expected $((128 + number))"
     unchanged in.pdb before.pdb
   done
+
+  # SIGKILL, which no handler sees, in the middle of writing a new output
+  # and a replaced one: an unnamed new file leaves nothing, a named one stays.
+  local out file left tries
+  mkfifo fifo
+  for out in new.pdb in.pdb; do
+    "$exe" fifo $out 2> /dev/null &
+    pid=$!
+    exec 4> fifo
+    cat before.pdb >&4
+    for ((tries = 0; tries < 1000; ++tries)); do
+      file=$(new_file $pid)
+      [ -n "$file" ] && [ "$(stat -L -c %s "$file")" != 0 ] && break
+      sleep 0.01
+    done
+    kill -s KILL $pid
+    wait $pid 2> /dev/null
+    exec 4>&-
+    left=$(find . -name '.*.pdb_convert-*')
+    if [[ $file = /proc/* ]]; then
+      [ -z "$left" ] || fail "SIGKILL, $out: unnamed file left as $left"
+    elif [ -z "${PDB_CONVERT_NAMED_NEW_FILE-}" ] &&
+      [[ $(stat -f -c %T .) = @(ext2/ext3|tmpfs|btrfs|xfs) ]]; then
+      fail "SIGKILL, $out: the new file was named where it need not be"
+    else
+      [ "$left" = "$file" ] || fail "SIGKILL, $out: named file '$file' left as '$left'"
+      rm -f "$left"
+    fi
+  done
+  [ ! -e new.pdb ] || fail "SIGKILL: new.pdb was made"
+  unchanged in.pdb before.pdb
 
   # A signal the caller ignores stays ignored: the run goes on to the end.
   trap '' HUP
@@ -588,7 +634,7 @@ private() {
   # mode then is the one it was made with.
   start_held out.pdb
   local mode
-  mode=$(find . -name '.*.pdb_convert-*' -printf %m)
+  mode=$(stat -L -c %a "$(new_file "$pid")")
   release_held
   [ "$status" = 0 ] || fail "private output: status $status, expected 0"
   [ "$mode" = 600 ] || fail "the new file was made with mode '$mode', not 600"

@@ -812,6 +812,14 @@ changed() {
   [ "$(stat -c %a out.pdb)" = 600 ] ||
     fail "replaced output: mode $(stat -c %a out.pdb), expected 600"
 
+  # A file made where there was none: replaced as well, its mode kept.
+  start_held made.pdb
+  echo other > made.pdb && chmod 600 made.pdb
+  release_held
+  [ "$status" = 0 ] && cmp -s made.pdb converted.pdb &&
+    [ "$(stat -c %a made.pdb)" = 600 ] ||
+    fail "output made meanwhile: status $status, mode $(stat -c %a made.pdb)"
+
   # A link to a file in another directory: neither it nor the link replaced.
   mkdir elsewhere
   echo victim > elsewhere/victim.pdb

@@ -82,6 +82,14 @@ build() {
   start_pdb_convert=$exe
   start_static=$exe_static
   start_true=/bin/true
+  # A run on a one-record file, to a new output, removed before each start
+  # and untimed: what a run costs beyond its records. Replacing a file
+  # would add its file system's freeing of the old one, the same for any
+  # program.
+  start_one="$exe $data/one.pdb $data/one.out.pdb"
+  start_one_static="$exe_static $data/one.pdb $data/one.out.pdb"
+  prepare_one="rm -f $data/one.out.pdb"
+  prepare_one_static=$prepare_one
 }
 
 make_callgrind_pdb() {
@@ -91,6 +99,7 @@ make_callgrind_pdb() {
 
 make_small_inputs() {
   mkdir -p "$data"
+  grep -m 1 "^ATOM" "$root/examples/peptide.pdb" > "$data/one.pdb"
   if [ ! -f "$data/small/1999.pdb" ]; then
     rm -rf "$data/small" && mkdir -p "$data/small"
     "$make_pdb" set "$data/small" 2000 50000 500000 2
@@ -294,6 +303,8 @@ label_mawk="awk program (mawk)"
 label_grep="grep '^ATOM'"
 label_cat=cat
 label_true=/bin/true
+label_one="pdb_convert, one record"
+label_one_static="static, one record"
 
 # The timed mmCIF output must be right: the same rows, written in PDB format
 # by gemmi and converted, give the same records line for line, and so do the
@@ -362,20 +373,22 @@ convert_large() { "run_$1" "$data/large.pdb" "$data/out/large.$1.pdb"; }
 convert_mmcif() { "run_$1" "$data/mmcif.cif" "$data/out/mmcif.$1.pdb"; }
 
 # time_starts <rounds> <program...>: the fixed cost of a run, the program
-# started with no arguments, which exits at once with its usage line, beside
-# /bin/true. hyperfine starts each kStarts times without a shell, in turn
+# started with no arguments, which exits at once with its usage line, and
+# converting a file of one record into a new output, beside /bin/true. hyperfine starts each kStarts times without a shell, in turn
 # each round, short rounds so that the load of a shared machine changes
 # little within one; $times/start.<program> gets the median seconds a start,
 # one line a round.
 kStarts=300
 time_starts() {
-  local n=$1 round program command
+  local n=$1 round program command prepare
   shift
   for program; do : > "$times/start.$program"; done
   for ((round = 1; round <= n; ++round)); do
     for program; do
       command=start_$program
+      prepare=prepare_$program
       hyperfine -N -i --warmup 20 --runs "$kStarts" \
+        ${!prepare:+--prepare "${!prepare}"} \
         --export-json "$times/start.json" "${!command}" > /dev/null 2>&1
       awk -F': *' '/"median"/ { sub(",", "", $2); print $2; exit }' \
         "$times/start.json" >> "$times/start.$program"
@@ -480,7 +493,7 @@ print_over_cat() {
 # program's over /bin/true's in the same round.
 print_starts() {
   local program label
-  printf '\nstart and exit at once (hyperfine -N), %d starts a round, %d rounds\n' \
+  printf '\nstart and exit (hyperfine -N), %d starts a round, %d rounds\n' \
     "$kStarts" "$rounds_start"
   printf '| %-26s | %8s | %-25s |\n' program "ms/start" "it/true per round"
   printf '|%s|%s|%s|\n' ---------------------------- ---------- \
@@ -633,10 +646,10 @@ if part pdb; then
 fi
 if part small; then
   time_small "$rounds_small" "${programs[@]}"
-  time_starts "$rounds_start" pdb_convert static true
+  time_starts "$rounds_start" pdb_convert static one one_static true
   print_times small "small: $(ls "$data/small" | wc -l) files of 50-500 KB, one process each, in turn at each file, $rounds_small rounds" "${programs[@]}"
   print_over_cat pdb_convert static
-  print_starts pdb_convert static true
+  print_starts pdb_convert static one one_static true
 fi
 if part mmcif; then
   time_set mmcif "$rounds" "${programs_mmcif[@]}"

@@ -13,12 +13,12 @@ const std::size_t kBlockSize = 64 * 1024;
 // Opens outfile for a conversion whose input is still to be read. A new or
 // replaceable regular file gets a new file beside it, with no name where the
 // file system allows and hidden otherwise, which takes the lines as they come
-// and which close_output puts into place. Any other
-// output must not be touched before the input is read whole: its lines are
-// held until open_output opens it. Returns false, with errno set, where the
-// output cannot be opened, or the new file cannot be made (no inode or
-// descriptor is left, say) and the output may not be written where it lies
-// instead: the run is to fail before it holds any of the conversion.
+// and which close_output puts into place. Any other output must not be touched
+// before the input is read whole: its lines are held until open_output opens
+// it. Returns false, with errno set, where the output cannot be opened, or the
+// new file cannot be made (no inode or descriptor is left, say) and the output
+// may not be written where it lies instead: the run is to fail before it holds
+// any of the conversion.
 bool start_output(const std::string& outfile);
 
 // Takes the first size bytes of block, whole lines, as the output's next

@@ -1,6 +1,7 @@
 #include "hash_set.h"
 
 #include <algorithm>
+#include <cstring>
 
 static const std::size_t kFirstSlots = 64;
 
@@ -17,36 +18,46 @@ static std::size_t first_slot(const hash_set& set, std::uint64_t hash) {
   return (hash * 0x9e3779b97f4a7c15u) >> set.shift;
 }
 
-static bool holds_text(const hash_set& set, const hash_slot& slot,
-                       std::string_view text) {
-  return slot.size == text.size() &&
-         std::string_view(set.bytes).substr(slot.offset, slot.size) == text;
+// A string kept is its size, as many bytes as a size_t has, then its bytes.
+static std::string_view kept_at(const hash_set& set, std::size_t where) {
+  std::size_t size;
+  memcpy(&size, set.bytes.data() + where, sizeof size);
+  return std::string_view(set.bytes).substr(where + sizeof size, size);
+}
+
+static bool holds_at(const hash_set& set, std::size_t i, std::uint64_t hash,
+                     std::string_view text) {
+  return set.slots[i] == hash &&
+         (!set.keeps_bytes || kept_at(set, set.where[i]) == text);
 }
 
 // The slot that holds text, or the empty one where it would go.
-static hash_slot& slot_of(hash_set& set, std::uint64_t hash,
-                          std::string_view text) {
+static std::size_t slot_of(const hash_set& set, std::uint64_t hash,
+                           std::string_view text) {
   const std::size_t mask = set.slots.size() - 1;
   std::size_t i = first_slot(set, hash);
-  while (set.slots[i].hash != 0 &&
-         !(set.slots[i].hash == hash && holds_text(set, set.slots[i], text))) {
+  while (set.slots[i] != 0 && !holds_at(set, i, hash, text)) {
     i = (i + 1) & mask;
   }
-  return set.slots[i];
+  return i;
 }
 
-// Strings held are told apart already: each goes to the first empty slot.
+// The strings held are told apart already: each goes to the first empty
+// slot from its own.
 static void grow(hash_set& set) {
-  std::vector<hash_slot> old(std::max(kFirstSlots, set.slots.size() * 2));
+  std::vector<std::uint64_t> old(std::max(kFirstSlots, set.slots.size() * 2));
+  std::vector<std::size_t> old_where(set.keeps_bytes ? old.size() : 0);
   old.swap(set.slots);
+  old_where.swap(set.where);
   --set.shift;
   if (old.empty()) set.shift = 64 - 6;  // log2(kFirstSlots)
   const std::size_t mask = set.slots.size() - 1;
-  for (const hash_slot& slot : old) {
-    if (slot.hash == 0) continue;
-    std::size_t i = first_slot(set, slot.hash);
-    while (set.slots[i].hash != 0) i = (i + 1) & mask;
-    set.slots[i] = slot;
+  for (std::size_t j = 0; j < old.size(); ++j) {
+    if (old[j] == 0) continue;
+    std::size_t i = first_slot(set, old[j]);
+    while (set.slots[i] != 0) i = (i + 1) & mask;
+    set.slots[i] = old[j];
+    if (set.keeps_bytes) set.where[i] = old_where[j];
   }
 }
 
@@ -54,25 +65,32 @@ static void grow(hash_set& set) {
 bool add(hash_set& set, std::uint64_t hash, std::string_view text) {
   hash += hash == 0;
   if ((set.count + 1) * 4 > set.slots.size() * 3) grow(set);
-  hash_slot& slot = slot_of(set, hash, text);
-  if (slot.hash != 0) return false;
-  slot = {hash, text.size(), set.bytes.size()};
-  set.bytes.append(text);
+  std::size_t i = slot_of(set, hash, text);
+  if (set.slots[i] != 0) return false;
+  set.slots[i] = hash;
+  if (set.keeps_bytes) {
+    set.where[i] = set.bytes.size();
+    std::size_t size = text.size();
+    set.bytes.append(reinterpret_cast<const char*>(&size), sizeof size);
+    set.bytes.append(text);
+  }
   ++set.count;
   return true;
 }
 
 bool holds(hash_set& set, std::uint64_t hash, std::string_view text) {
   hash += hash == 0;
-  return set.count > 0 && slot_of(set, hash, text).hash != 0;
+  return set.count > 0 && set.slots[slot_of(set, hash, text)] != 0;
 }
 
 void empty(hash_set& set) {
   if (set.count == 0) return;
-  if (set.slots.size() > kFirstSlots || set.bytes.size() > kFirstSlots * 64) {
+  if (set.slots.size() > kFirstSlots || set.bytes.size() > 4096) {
+    bool keeps_bytes = set.keeps_bytes;
     set = hash_set();
+    set.keeps_bytes = keeps_bytes;
   } else {
-    std::fill(set.slots.begin(), set.slots.end(), hash_slot{0, 0, 0});
+    std::fill(set.slots.begin(), set.slots.end(), 0);
     set.bytes.clear();
     set.count = 0;
   }

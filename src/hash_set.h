@@ -8,19 +8,16 @@
 #include <vector>
 
 // A set of byte strings, each found by a 64-bit hash of it that the caller
-// gives, and told apart by its bytes: two strings whose hashes are equal are
-// still two. Open-addressed, at most three quarters of its slots used.
+// gives. Open-addressed, 8 bytes a slot, at most three quarters of them used.
+// Where it keeps their bytes, two strings whose hashes are equal are still
+// two; where not, as for a block's tags, a hash stands for its string.
 // Emptied, it starts small again, so that emptying costs what it held,
 // however large it once grew.
-struct hash_slot {
-  std::uint64_t hash;  // 0: empty
-  std::size_t size;
-  std::size_t offset;  // of its bytes in the set's
-};
-
 struct hash_set {
-  std::vector<hash_slot> slots;
-  std::string bytes;  // of every string held, one after another
+  bool keeps_bytes = false;
+  std::vector<std::uint64_t> slots;  // 0: empty
+  std::vector<std::size_t> where;    // of each slot's string in bytes
+  std::string bytes;                 // of each string kept
   std::size_t count = 0;
   int shift = 64;  // of a hash, for its first slot: 64 - log2(slots)
 };

@@ -13,6 +13,7 @@
 #include "atom_site.h"
 #include "cif_scanner.h"
 #include "hash_set.h"
+#include "held_rows.h"
 #include "input_file.h"
 #include "numbers.h"
 #include "string_functions.h"
@@ -91,17 +92,7 @@ struct held_row {
   std::size_t entity_size;
 };
 
-static const std::size_t kHeldBlockSize = 64 * 1024;
 static const std::size_t kHeldText = kRecordLength - kRecordStart;
-static const std::size_t kMaxHeldRow =
-    sizeof(held_row) + kHeldText + sizeof(site_misfit);
-
-// The rows held, packed in blocks, and where their release has come to.
-struct held_rows {
-  std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>> blocks;
-  std::size_t block = 0;
-  std::size_t offset = 0;
-};
 
 // The entity a row asked of last, and whether it is a polymer: rows come
 // in runs of one entity.
@@ -141,7 +132,7 @@ struct record_input {
   long stray_line = 0;          // of the first value without a tag, or 0
   bool entities_known = false;  // _entity is read, or will not come
   bool has_rows = false;
-  hash_set polymer_entities;  // by the hashes of their ids
+  hash_set polymer_entities;  // their ids
   entity_answer last_entity;
   cif_value values[kItems];
   number_reader numbers[std::size(kNumberItems)];
@@ -152,9 +143,11 @@ struct record_input {
   atom_site_records records;
   site_record row_record;
   held_rows held;
-  bool releasing = false;  // the rows held are handed over
-  long row_line = 0;       // of the last record handed over
-  bool ready = false;      // a record is made and not yet handed over
+  std::size_t held_count = 0;  // rows held and not yet handed over
+  std::string held_entity;     // of the row handed over last
+  bool releasing = false;      // the rows held are handed over
+  long row_line = 0;           // of the last record handed over
+  bool ready = false;          // a record is made and not yet handed over
   char record[kRecordLength];
 };
 
@@ -220,16 +213,10 @@ static item item_of(const cif_token& tag, category c) {
 static std::uint32_t bit(item i) { return std::uint32_t{1} << i; }
 
 // Refuses a tag of the data block given before, in a loop or as an item.
-// Tags are told apart by their hash and what is kept of them, in lower case.
 static void note_tag(record_input* r, const cif_token& tag) {
+  if (r->in_frame || add(r->tags_given, tag.hash, tag.text)) return;
   // As much as a tag that straddles two reads keeps of it, whatever the reads.
   std::string_view kept = tag.text.substr(0, std::min(tag.length, kMaxValue));
-  char lower[kMaxValue];
-  std::transform(kept.begin(), kept.end(), lower, lower_ascii);
-  if (r->in_frame ||
-      add(r->tags_given, tag.hash, std::string_view(lower, kept.size()))) {
-    return;
-  }
   die_at(r, tag.line,
          "tag \"" + escaped(kept) + (tag.length > kept.size() ? "..." : "") +
              "\" given twice");
@@ -302,21 +289,12 @@ static void note_entity(record_input* r) {
   }
 }
 
-static bool holds_rows(const record_input* r) {
-  return !r->held.blocks.empty();
-}
+static bool holds_rows(const record_input* r) { return r->held_count > 0; }
 
 // Keeps the row in hand, its record started, until the polymers are known.
 static void hold(record_input* r, long line) {
-  std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>>& blocks =
-      r->held.blocks;
-  const std::string_view entity = whole_text(r->values[kLabelEntity]);
-  const std::size_t size = kMaxHeldRow + entity.size();
-  if (blocks.empty() || kHeldBlockSize - blocks.back().second < size) {
-    blocks.emplace_back(new char[std::max(kHeldBlockSize, size)], 0);
-  }
-  char* const start = blocks.back().first.get() + blocks.back().second;
   const site_record& record = r->row_record;
+  const std::string_view entity = whole_text(r->values[kLabelEntity]);
   held_row row = {line,
                   record.group,
                   record.new_model,
@@ -325,55 +303,36 @@ static void hold(record_input* r, long line) {
                   !r->values[kLabelEntity].absent,
                   record.misfit.what != nullptr,
                   entity.size()};
-  char* out = start;
-  memcpy(out, &row, sizeof row);
-  out += sizeof row;
-  out = std::copy(entity.begin(), entity.end(), out);
-  memcpy(out, record.text, kHeldText);
-  out += kHeldText;
-  if (row.misfit) {
-    memcpy(out, &record.misfit, sizeof record.misfit);
-    out += sizeof record.misfit;
-  }
-  blocks.back().second += out - start;
+  put_held(r->held, &row, sizeof row);
+  put_held(r->held, entity.data(), entity.size());
+  put_held(r->held, record.text, kHeldText);
+  if (row.misfit) put_held(r->held, &record.misfit, sizeof record.misfit);
+  ++r->held_count;
 }
 
-// Makes the record of the row held first, and lets its block go once the
-// block is read.
+// Makes the record of the row held first, and lets the rows go after the
+// last.
 static void release_held(record_input* r) {
-  held_rows& held = r->held;
-  auto& block = held.blocks[held.block];
-  const char* in = block.first.get() + held.offset;
   held_row row;
-  memcpy(&row, in, sizeof row);
-  in += sizeof row;
-  std::string_view entity(in, row.entity_size);
-  in += row.entity_size;
+  take_held(r->held, &row, sizeof row);
+  std::string& entity = r->held_entity;
+  entity.resize(row.entity_size);
+  take_held(r->held, entity.data(), row.entity_size);
   site_record& record = r->row_record;
   record.group = row.group;
   record.new_model = row.new_model;
   record.new_chain = row.new_chain;
-  memcpy(record.text, in, kHeldText);
-  in += kHeldText;
+  take_held(r->held, record.text, kHeldText);
   record.misfit.what = nullptr;
-  if (row.misfit) {
-    memcpy(&record.misfit, in, sizeof record.misfit);
-    in += sizeof record.misfit;
-  }
+  if (row.misfit) take_held(r->held, &record.misfit, sizeof record.misfit);
   finish_atom_site_record(
       r->records, record,
       in_polymer(r, row.label_seq, row.entity_given, entity), row.line,
       r->record);
   r->row_line = row.line;
-  held.offset = in - block.first.get();
-  if (held.offset == block.second) {
-    block.first.reset();
-    held.offset = 0;
-    if (++held.block == held.blocks.size()) {
-      held.blocks.clear();
-      held.block = 0;
-      r->releasing = false;
-    }
+  if (--r->held_count == 0) {
+    drop_held(r->held);
+    r->releasing = false;
   }
 }
 
@@ -400,7 +359,9 @@ static void take_row(record_input* r, long line) {
 // The polymers are known: the rows held may go.
 static void know_entities(record_input* r) {
   r->entities_known = true;
-  r->releasing = holds_rows(r);
+  if (r->releasing || !holds_rows(r)) return;
+  r->releasing = true;
+  start_taking(r->held);
 }
 
 static void end_row(record_input* r) {
@@ -634,6 +595,7 @@ record_input* open_records(const std::string& pdb_file) {
   scanner.line = r->line + 1;
   scanner.kept = r->values;
   scanner.kept_count = kItems;
+  r->polymer_entities.keeps_bytes = true;
   for (std::size_t i = 0; i < std::size(kNumberItems); ++i) {
     r->values[kNumberItems[i]].number = &r->numbers[i];
   }

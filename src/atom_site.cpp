@@ -33,13 +33,19 @@ static void keep(cif_value& to, std::string& whole, const cif_value& from) {
   if (from.length > kMaxValue) whole.assign(whole_text(from));
 }
 
+// Kept out of same, which is inlined where it is called.
+[[gnu::noinline]] static bool same_whole(const cif_value& a,
+                                         const cif_value& b) {
+  return whole_text(a) == whole_text(b);
+}
+
 // Values are a few bytes long: shorter compared here than by a call.
 static bool same(const cif_value& a, const cif_value& b) {
   if (a.absent != b.absent || a.length != b.length ||
       a.text.size() != b.text.size()) {
     return false;
   }
-  if (a.length > kMaxValue) return whole_text(a) == whole_text(b);
+  if (a.length > kMaxValue) return same_whole(a, b);
   for (std::size_t i = 0; i < a.text.size(); ++i) {
     if (a.text[i] != b.text[i]) return false;
   }

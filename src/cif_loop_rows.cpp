@@ -135,36 +135,48 @@ static int word_length(const std::uint64_t (&blanks)[2], int o) {
 }
 
 // Where the row's last word ends, where it ends in the bytes classified at
-// a blank, and the row before it holds no odd byte; 0 otherwise.
+// a blank; 0 otherwise.
 static inline int row_end(const char* row, const cif_row_masks& m, int last) {
   int length = word_length(m.blanks, last);
   if (length == 64 || class_of(row[last + length]) < kSpace) return 0;
-  return any_below(m.odd, last + length) ? 0 : last + length;
+  return last + length;
+}
+
+// Notes where the words that begin in one half of the row, starts, at
+// offset base, begin, from the loop's column on, and which are stored,
+// while columns are left. Returns the next column; o is set to the offset
+// of the last word noted.
+static int learn_half(cif_row_layout& layout, const cif_loop& loop,
+                      std::uint64_t starts, int base, int column, int& o) {
+  for (; starts != 0 && column < loop.columns; ++column) {
+    o = base + first_bit(starts);
+    starts &= starts - 1;
+    if (cif_value* v = loop.value_of[column]) {
+      layout.offset[layout.stored] = static_cast<unsigned char>(o);
+      layout.value[layout.stored++] = v;
+    }
+  }
+  return column;
 }
 
 // Learns the layout of the row: where its first columns words begin, and
 // which of them are stored. False where the bytes classified hold fewer.
+// Rows whose words move from row to row learn it for each row, so that it
+// takes a step a word.
 static bool learn_layout(cif_row_layout& layout, const cif_loop& loop,
                          const cif_row_masks& m) {
   std::uint64_t starts[2] = {
       word_starts(m.blanks[0]),
       ~m.blanks[1] & (m.blanks[1] << 1 | m.blanks[0] >> 63)};
-  layout.starts[0] = layout.starts[1] = 0;
-  layout.stored = layout.stored_low = 0;
+  layout.stored = 0;
   int o = 0;
-  for (int column = 0; column < loop.columns; ++column) {
-    int half = starts[0] != 0 ? 0 : 1;
-    if (starts[half] == 0) return false;
-    o = 64 * half + first_bit(starts[half]);
-    starts[half] &= starts[half] - 1;
-    layout.starts[half] |= std::uint64_t{1} << (o % 64);
-    if (cif_value* v = loop.value_of[column]) {
-      layout.offset[layout.stored] = static_cast<unsigned char>(o);
-      layout.value[layout.stored++] = v;
-      if (o < 64) layout.stored_low = layout.stored;
-    }
-  }
+  int column = learn_half(layout, loop, starts[0], 0, 0, o);
+  layout.stored_low = layout.stored;
+  column = learn_half(layout, loop, starts[1], 64, column, o);
+  if (column < loop.columns) return false;
   layout.last = o;
+  layout.starts[0] = starts[0] & low_bits(std::min(o + 1, 64));
+  layout.starts[1] = o < 64 ? 0 : starts[1] & low_bits(o - 63);
   return true;
 }
 
@@ -256,15 +268,24 @@ static const char* row_start(cif_scanner& s, cif_row_layout& layout,
     end = row_end(row, m, layout.last);
   }
   if (end == 0) {
+    // Rows whose words move from row to row (one blank between values, say)
+    // are learnt anew each, from the bytes that the last row took where they
+    // hold this one, so that their bytes are classified once.
     loop.layout_known = false;
-    if (s.end - row < kRowBytes) return false;
-    if (chunks != kRowBytes / 16) m = classified_row(row, kRowBytes / 16);
-    if (!learn_layout(layout, loop, m)) return false;
-    end = row_end(row, m, layout.last);
-    if (end == 0) return false;
+    if (learn_layout(layout, loop, m)) end = row_end(row, m, layout.last);
+    if (end == 0) {
+      if (chunks == kRowBytes / 16 || s.end - row < kRowBytes) return false;
+      m = classified_row(row, kRowBytes / 16);
+      if (!learn_layout(layout, loop, m)) return false;
+      end = row_end(row, m, layout.last);
+      if (end == 0) return false;
+    }
     layout.chunks = std::min(kRowBytes / 16, end / 16 + 1);
     loop.layout_known = true;
   }
+  // A quoted value, say, which the words' reader reads: the layout, where
+  // it held, holds for the rows after.
+  if (any_below(m.odd, end)) return false;
   if (!store_row(layout, row, m, line)) return false;
   s.next = row + end;
   s.line = line;

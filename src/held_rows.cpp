@@ -53,6 +53,8 @@ static void spill(held_rows& held) {
 }
 
 void put_held(held_rows& held, const void* bytes, std::size_t size) {
+  // An empty entity id has no bytes, and perhaps no address.
+  if (size == 0) return;
   if (!held.buffer) held.buffer.reset(new char[kHeldInMemory]);
   if (kHeldInMemory - held.used < size) spill(held);
   if (size > kHeldInMemory) {

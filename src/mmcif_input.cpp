@@ -103,7 +103,10 @@ struct entity_answer {
 };
 
 struct record_input {
-  ~record_input() { close_input(in); }
+  ~record_input() {
+    drop_held(held);
+    close_input(in);
+  }
 
   input_file* in = nullptr;
   std::string name;  // as given, for the messages

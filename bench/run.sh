@@ -344,9 +344,9 @@ label_static="pdb_convert, static"
 label_igzip="igzip -dc IN.gz"
 label_line="pdb_convert, one line"
 label_cr="pdb_convert, CR ends"
-label_single="pdb_convert, single-spaced"
-label_single_gzip="pdb_convert IN.gz, single-spaced"
-label_single_igzip="igzip -dc IN.gz, single-spaced"
+label_single="single-spaced"
+label_single_gzip="single-spaced IN.gz"
+label_single_igzip="igzip -dc, single-spaced"
 label_gemmi="gemmi convert"
 label_mawk="awk program (mawk)"
 label_grep="grep '^ATOM'"
@@ -709,6 +709,8 @@ if part mmcif; then
     "$(ratios mmcif gzip igzip | range)"
   printf 'the same, single-spaced: %s\n' \
     "$(ratios mmcif single_gzip single_igzip | range)"
+  printf 'single-spaced / cat per round: %s\n' \
+    "$(ratios mmcif single cat | range)"
 fi
 [ "$only" = small ] || print_memory
 if part pdb; then

@@ -142,41 +142,50 @@ static inline int row_end(const char* row, const cif_row_masks& m, int last) {
   return last + length;
 }
 
-// Notes where the words that begin in one half of the row, starts, at
-// offset base, begin, from the loop's column on, and which are stored,
-// while columns are left. Returns the next column; o is set to the offset
-// of the last word noted.
-static int learn_half(cif_row_layout& layout, const cif_loop& loop,
-                      std::uint64_t starts, int base, int column, int& o) {
-  for (; starts != 0 && column < loop.columns; ++column) {
-    o = base + first_bit(starts);
-    starts &= starts - 1;
+static void store_word(cif_value* v, const char* p, int length, long line) {
+  store(v, p, length, length == 1 && (*p == '.' || *p == '?'), false, line);
+}
+
+// Learns the layout of the row, where its first columns words begin and
+// which of them are stored, and stores their values, each shorter than 64
+// bytes. False where the bytes classified hold fewer, or a longer value.
+// Rows whose words move from row to row learn it for each row, and so learn
+// and store in one pass, a step a word.
+static bool learn_row(cif_row_layout& layout, const cif_loop& loop,
+                      const char* row, const cif_row_masks& m, long line) {
+  std::uint64_t low = word_starts(m.blanks[0]);
+  std::uint64_t high = ~m.blanks[1] & (m.blanks[1] << 1 | m.blanks[0] >> 63);
+  layout.stored = 0;
+  int o = 0;
+  int column = 0;
+  for (std::uint64_t left = low; left != 0 && column < loop.columns; ++column) {
+    o = first_bit(left);
+    left &= left - 1;
     if (cif_value* v = loop.value_of[column]) {
+      int length = word_length(m.blanks, o);
+      if (length == 64) return false;
+      store_word(v, row + o, length, line);
       layout.offset[layout.stored] = static_cast<unsigned char>(o);
       layout.value[layout.stored++] = v;
     }
   }
-  return column;
-}
-
-// Learns the layout of the row: where its first columns words begin, and
-// which of them are stored. False where the bytes classified hold fewer.
-// Rows whose words move from row to row learn it for each row, so that it
-// takes a step a word.
-static bool learn_layout(cif_row_layout& layout, const cif_loop& loop,
-                         const cif_row_masks& m) {
-  std::uint64_t starts[2] = {
-      word_starts(m.blanks[0]),
-      ~m.blanks[1] & (m.blanks[1] << 1 | m.blanks[0] >> 63)};
-  layout.stored = 0;
-  int o = 0;
-  int column = learn_half(layout, loop, starts[0], 0, 0, o);
   layout.stored_low = layout.stored;
-  column = learn_half(layout, loop, starts[1], 64, column, o);
+  for (std::uint64_t left = high; left != 0 && column < loop.columns;
+       ++column) {
+    o = 64 + first_bit(left);
+    left &= left - 1;
+    if (cif_value* v = loop.value_of[column]) {
+      std::uint64_t after = m.blanks[1] >> (o - 64);
+      if (after == 0) return false;
+      store_word(v, row + o, first_bit(after), line);
+      layout.offset[layout.stored] = static_cast<unsigned char>(o);
+      layout.value[layout.stored++] = v;
+    }
+  }
   if (column < loop.columns) return false;
   layout.last = o;
-  layout.starts[0] = starts[0] & low_bits(std::min(o + 1, 64));
-  layout.starts[1] = o < 64 ? 0 : starts[1] & low_bits(o - 63);
+  layout.starts[0] = low & low_bits(std::min(o + 1, 64));
+  layout.starts[1] = o < 64 ? 0 : high & low_bits(o - 63);
   return true;
 }
 
@@ -188,10 +197,6 @@ static bool starts_match(const cif_row_layout& layout, const cif_row_masks& m) {
   std::uint64_t second = ~m.blanks[1] & (m.blanks[1] << 1 | m.blanks[0] >> 63);
   return first == layout.starts[0] &&
          (second & low_bits(layout.last - 63)) == layout.starts[1];
-}
-
-static void store_word(cif_value* v, const char* p, int length, long line) {
-  store(v, p, length, length == 1 && (*p == '.' || *p == '?'), false, line);
 }
 
 // Stores the row's values, where each is shorter than 64 bytes: those that
@@ -267,16 +272,19 @@ static const char* row_start(cif_scanner& s, cif_row_layout& layout,
   if (loop.layout_known && starts_match(layout, m)) {
     end = row_end(row, m, layout.last);
   }
-  if (end == 0) {
+  const bool learnt = end == 0;
+  if (learnt) {
     // Rows whose words move from row to row (one blank between values, say)
     // are learnt anew each, from the bytes that the last row took where they
     // hold this one, so that their bytes are classified once.
     loop.layout_known = false;
-    if (learn_layout(layout, loop, m)) end = row_end(row, m, layout.last);
+    if (learn_row(layout, loop, row, m, line)) {
+      end = row_end(row, m, layout.last);
+    }
     if (end == 0) {
       if (chunks == kRowBytes / 16 || s.end - row < kRowBytes) return false;
       m = classified_row(row, kRowBytes / 16);
-      if (!learn_layout(layout, loop, m)) return false;
+      if (!learn_row(layout, loop, row, m, line)) return false;
       end = row_end(row, m, layout.last);
       if (end == 0) return false;
     }
@@ -286,7 +294,7 @@ static const char* row_start(cif_scanner& s, cif_row_layout& layout,
   // A quoted value, say, which the words' reader reads: the layout, where
   // it held, holds for the rows after.
   if (any_below(m.odd, end)) return false;
-  if (!store_row(layout, row, m, line)) return false;
+  if (!learnt && !store_row(layout, row, m, line)) return false;
   s.next = row + end;
   s.line = line;
   s.line_start = false;

@@ -273,6 +273,8 @@ static const char* row_start(cif_scanner& s, cif_row_layout& layout,
     end = row_end(row, m, layout.last);
   }
   const bool learnt = end == 0;
+  // A layout known that this row's words leave: the rows' lengths vary too.
+  const bool moved = learnt && loop.layout_known;
   if (learnt) {
     // Rows whose words move from row to row (one blank between values, say)
     // are learnt anew each, from the bytes that the last row took where they
@@ -288,7 +290,7 @@ static const char* row_start(cif_scanner& s, cif_row_layout& layout,
       end = row_end(row, m, layout.last);
       if (end == 0) return false;
     }
-    layout.chunks = std::min(kRowBytes / 16, end / 16 + 1);
+    layout.chunks = std::min(kRowBytes / 16, end / 16 + 1 + moved);
     loop.layout_known = true;
   }
   // A quoted value, say, which the words' reader reads: the layout, where

@@ -238,10 +238,17 @@ make_mmcif_inputs() {
   if [ "$(cat "$data/mmcif.source" 2> /dev/null)" != "$made" ]; then
     rm -f "$data/mmcif.cif" "$data/mmcif.cif.gz" "$data/callgrind.cif" \
       "$data/mmcif.line.cif" "$data/mmcif.cr.cif" "$data/callgrind.line.cif" \
-      "$data/callgrind.cr.cif"
+      "$data/callgrind.cr.cif" "$data/mmcif.single.cif" \
+      "$data/mmcif.single.cif.gz"
   fi
   [ -f "$data/mmcif.cif" ] || repeat_models "$entry" 1000000 "$data/mmcif.cif"
   [ -f "$data/mmcif.cif.gz" ] || gzip -k "$data/mmcif.cif"
+  [ -f "$data/mmcif.single.cif" ] ||
+    single_spaced "$data/mmcif.cif" "$data/mmcif.single.cif"
+  [ -f "$data/mmcif.single.cif.gz" ] || gzip -k "$data/mmcif.single.cif"
+  [ -f "$data/held.cif" ] || held_rows 2000000 "$data/held.cif"
+  [ -f "$data/held.cif.gz" ] || gzip -k "$data/held.cif"
+  make_layout_inputs
   [ -f "$data/callgrind.cif" ] ||
     repeat_models "$entry" 55000 "$data/callgrind.cif"
   [ -f "$data/mmcif.line.cif" ] ||
@@ -253,6 +260,49 @@ make_mmcif_inputs() {
   [ -f "$data/callgrind.cr.cif" ] ||
     rows_ended_by "$data/callgrind.cif" $'\r' "$data/callgrind.cr.cif"
   echo "$made" > "$data/mmcif.source"
+}
+
+# single_spaced <in> <out>: in, with one blank between the values of each
+# row of its _atom_site loop, as gemmi, Boltz and OpenMM write them.
+single_spaced() {
+  awk 'tolower($1) ~ /^_atom_site\./ { tags = 1; print; next }
+    tags && (NF == 0 || /^(#|_|loop_|data_)/) { tags = 0 }
+    tags { $1 = $1 }
+    { print }' "$1" > "$2"
+}
+
+# held_rows <n> <out>: n _atom_site rows of models of 1,000 and no _entity,
+# so that every row is held until the data block ends.
+held_rows() {
+  {
+    printf 'data_held\nloop_\n'
+    printf '_atom_site.%s\n' group_PDB id type_symbol label_atom_id \
+      label_alt_id label_comp_id label_asym_id label_entity_id label_seq_id \
+      pdbx_PDB_ins_code Cartn_x Cartn_y Cartn_z occupancy B_iso_or_equiv \
+      pdbx_formal_charge auth_seq_id auth_comp_id auth_asym_id auth_atom_id \
+      pdbx_PDB_model_num
+    awk -v n="$1" 'BEGIN {
+      for (i = 0; i < n; ++i)
+        printf "ATOM %d N N . MET A 1 %d ? -11.104 6.134 -6.504 1.00 20.00 ? %d MET A N %d\n",
+          i % 1000 + 1, i % 1000 / 8 + 1, i % 1000 / 8 + 1, int(i / 1000) + 1
+    }'
+  } > "$2"
+}
+
+# The entries whose rows' instructions are counted in five layouts: 1aki and
+# 2d0f aligned and single-spaced, and 4gxy aligned, with quoted atom names.
+layout_entries=(1aki 2d0f 4gxy)
+
+make_layout_inputs() {
+  local name entry
+  for name in "${layout_entries[@]}"; do
+    entry=$root/../shared/data/mmcif/pairs/$name.cif
+    [ -f "$entry" ] || continue
+    [ -f "$data/layout.$name.cif" ] ||
+      repeat_models "$entry" 60000 "$data/layout.$name.cif"
+    [ "$name" = 4gxy ] || [ -f "$data/layout.$name.single.cif" ] ||
+      single_spaced "$data/layout.$name.cif" "$data/layout.$name.single.cif"
+  done
 }
 
 # rows_ended_by <in> <separator> <out>: in, with each row of its _atom_site
@@ -286,10 +336,15 @@ run_igzip() { igzip -dc "$1.gz" > "$2"; }
 # The mmCIF file with its loop on one line, and with CR line ends.
 run_line() { "$exe" "${1%.cif}.line.cif" "$2" 2> /dev/null; }
 run_cr() { "$exe" "${1%.cif}.cr.cif" "$2" 2> /dev/null; }
+# The mmCIF file with one blank between values, plain and gzipped.
+run_single() { "$exe" "${1%.cif}.single.cif" "$2" 2> /dev/null; }
+run_single_gzip() { "$exe" "${1%.cif}.single.cif.gz" "$2" 2> /dev/null; }
+run_single_igzip() { igzip -dc "${1%.cif}.single.cif.gz" > "$2"; }
 programs=(pdb_convert static gemmi mawk grep cat)
 [ "$only" != small ] || programs=(pdb_convert static cat)
 programs_large=(pdb_convert gzip zlib zcat gemmi mawk grep cat)
-programs_mmcif=(pdb_convert gzip igzip line cr gemmi cat)
+programs_mmcif=(pdb_convert gzip igzip line cr single single_gzip single_igzip
+  gemmi cat)
 label_pdb_convert=pdb_convert
 label_gzip="pdb_convert IN.gz"
 label_zlib="pdb_convert IN.gz, zlib"
@@ -298,6 +353,9 @@ label_static="pdb_convert, static"
 label_igzip="igzip -dc IN.gz"
 label_line="pdb_convert, one line"
 label_cr="pdb_convert, CR ends"
+label_single="single-spaced"
+label_single_gzip="single-spaced IN.gz"
+label_single_igzip="igzip -dc, single-spaced"
 label_gemmi="gemmi convert"
 label_mawk="awk program (mawk)"
 label_grep="grep '^ATOM'"
@@ -355,7 +413,7 @@ check_mmcif() {
           "with a digit\n", digits
     }' "$ours"
   local form
-  for form in gzip line cr; do
+  for form in gzip line cr single single_gzip; do
     "run_$form" "$data/mmcif.cif" "$data/out/check.cif.$form.pdb"
     cmp "$ours" "$data/out/check.cif.$form.pdb"
   done
@@ -561,6 +619,8 @@ print_memory() {
     memory_row "$data/mmcif.cif"
     memory_row "$data/mmcif.line.cif"
     memory_row "$data/mmcif.cif.gz"
+    memory_row "$data/held.cif"
+    memory_row "$data/held.cif.gz"
   fi
   part pdb || return 0
   n=$(grep -c '^ATOM' "$data/large.pdb")
@@ -660,6 +720,10 @@ if part mmcif; then
   print_times mmcif "$title" "${programs_mmcif[@]}"
   printf 'pdb_convert IN.gz / igzip -dc IN.gz per round: %s\n' \
     "$(ratios mmcif gzip igzip | range)"
+  printf 'the same, single-spaced: %s\n' \
+    "$(ratios mmcif single_gzip single_igzip | range)"
+  printf 'single-spaced / cat per round: %s\n' \
+    "$(ratios mmcif single cat | range)"
 fi
 [ "$only" = small ] || print_memory
 if part pdb; then
@@ -671,5 +735,12 @@ if part mmcif; then
     print_instructions "$data/callgrind$form.cif" \
       "$(atom_site_rows "$data/callgrind.cif")" "_atom_site row" "per row" \
       read_mmcif_record
+  done
+  for name in "${layout_entries[@]}"; do
+    for input in "$data/layout.$name.cif" "$data/layout.$name.single.cif"; do
+      [ -f "$input" ] || continue
+      print_instructions "$input" "$(atom_site_rows "$input")" \
+        "_atom_site row" "per row" read_mmcif_record
+    done
   done
 fi

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +47,15 @@ static const char* const kNames[] = {
 // A value longer than the reader keeps of it.
 static const char kLongValue[] =
     "L234567890123456789012345678901234567890123456789012345678901234567890";
+// Values longer than it keeps that differ only past what it keeps: each
+// must still be a value of its own.
+#define LATE "EEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEE"
+static const char kLate1[] = LATE "1";
+static const char kLate2[] = LATE "2";
+static const char kLongModel1[] =
+    "100000000000000000000000000000000000000000000000000000000000000000001";
+static const char kLongModel2[] =
+    "100000000000000000000000000000000000000000000000000000000000000000002";
 
 // Names that only a HETATM row may carry.
 static const char* const kLongNames[] = {
@@ -66,7 +76,8 @@ static const char* const kLongResidues[] = {
 static const char* const kChains[] = {
     "A", "B", "C", "a", "1", "'", "\"", "#", ".", "?", "_", "$",
 };
-static const char* const kLongChains[] = {"AA", "AAA", "BBBB", "C-2"};
+static const char* const kLongChains[] = {"AA",  "AAA",  "BBBB",
+                                          "C-2", kLate1, kLate2};
 static const char* const kSequenceNumbers[] = {
     "-999", "-5", "0", "1", "2", "3", "10", "99", "100", "999", "1000", "9999",
 };
@@ -88,8 +99,10 @@ static const char* const kAltIds[] = {"A", "B", "1", "2", "'", "a"};
 static const char* const kSymbols[] = {
     "C", "N", "O", "H", "S", "P", "D", "CA", "FE", "MN", "ZN", "Se", "Cl", "HG",
 };
-static const char* const kModels[] = {"1", "2", "3", "10", "-1", "0"};
-static const char* const kEntityIds[] = {"1", "2", "3", "4"};
+static const char* const kModels[] = {
+    "1", "2", "3", "10", "-1", "0", kLongModel1, kLongModel2,
+};
+static const char* const kEntityIds[] = {"1", "2", kLate1, kLate2};
 static const char* const kEntityTypes[] = {
     "polymer", "non-polymer", "water", "branched", "polymer",
 };
@@ -229,7 +242,9 @@ static void draw_twins(choices& c, value& label, value& auth,
 
 static value next_number(const value& previous) {
   if (!previous) return string("1");
-  return std::to_string(atol(previous->c_str()) + 1);
+  // strtoll saturates where a long model number overflows it.
+  long long n = strtoll(previous->c_str(), nullptr, 10);
+  return n == LLONG_MAX ? string("1") : std::to_string(n + 1);
 }
 
 // Residues and chains run over several rows, so that a chain ends now and

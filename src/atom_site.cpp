@@ -22,12 +22,21 @@ static const char* const kStandardResidues[] = {
     "DA",  "DC",  "DG",  "DT",  "DI",  "DU",  "DN",
 };
 
-// Copies from into to, which keeps bytes of its own.
-static void keep(cif_value& to, const cif_value& from) {
+// Copies from into to, which keeps bytes of its own, and all of them, in
+// whole, where from is longer than they.
+static void keep(cif_value& to, std::string& whole, const cif_value& from) {
   to.text = from.text;
   to.length = from.length;
   to.absent = from.absent;
   copy_to_own(to);
+  to.whole = &whole;
+  if (from.length > kMaxValue) whole.assign(whole_text(from));
+}
+
+// Kept out of same, which is inlined where it is called.
+[[gnu::noinline]] static bool same_whole(const cif_value& a,
+                                         const cif_value& b) {
+  return whole_text(a) == whole_text(b);
 }
 
 // Values are a few bytes long: shorter compared here than by a call.
@@ -36,6 +45,7 @@ static bool same(const cif_value& a, const cif_value& b) {
       a.text.size() != b.text.size()) {
     return false;
   }
+  if (a.length > kMaxValue) return same_whole(a, b);
   for (std::size_t i = 0; i < a.text.size(); ++i) {
     if (a.text[i] != b.text[i]) return false;
   }
@@ -75,8 +85,8 @@ static void compare_with_row_before(atom_site_records& records,
   out.new_model = !records.numbered || !same_model;
   out.new_chain = !same(chain, records.previous_chain);
   records.numbered = true;
-  if (!same_model) keep(records.previous_model, model);
-  if (out.new_chain) keep(records.previous_chain, chain);
+  if (!same_model) keep(records.previous_model, records.model_whole, model);
+  if (out.new_chain) keep(records.previous_chain, records.chain_whole, chain);
 }
 
 static long number_row(atom_site_records& records, const site_record& row,

@@ -44,6 +44,8 @@ struct atom_site_records {
   bool numbered = false;
   cif_value previous_model;
   cif_value previous_chain;
+  std::string model_whole;  // theirs, where they are long
+  std::string chain_whole;
   bool previous_in_polymer = false;
   long serial = 0;
   // The serial number last printed, as its five columns, and its value.

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "cif_scanner.h"
+#include "cif_token.h"
 
 // What a byte of CIF text, or a word, may be: shared by the reader of any
 // token, byte by byte, and the reader of loop rows, many bytes at once.

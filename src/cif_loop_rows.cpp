@@ -135,36 +135,57 @@ static int word_length(const std::uint64_t (&blanks)[2], int o) {
 }
 
 // Where the row's last word ends, where it ends in the bytes classified at
-// a blank, and the row before it holds no odd byte; 0 otherwise.
+// a blank; 0 otherwise.
 static inline int row_end(const char* row, const cif_row_masks& m, int last) {
   int length = word_length(m.blanks, last);
   if (length == 64 || class_of(row[last + length]) < kSpace) return 0;
-  return any_below(m.odd, last + length) ? 0 : last + length;
+  return last + length;
 }
 
-// Learns the layout of the row: where its first columns words begin, and
-// which of them are stored. False where the bytes classified hold fewer.
-static bool learn_layout(cif_row_layout& layout, const cif_loop& loop,
-                         const cif_row_masks& m) {
-  std::uint64_t starts[2] = {
-      word_starts(m.blanks[0]),
-      ~m.blanks[1] & (m.blanks[1] << 1 | m.blanks[0] >> 63)};
-  layout.starts[0] = layout.starts[1] = 0;
-  layout.stored = layout.stored_low = 0;
+static void store_word(cif_value* v, const char* p, int length, long line) {
+  store(v, p, length, length == 1 && (*p == '.' || *p == '?'), false, line);
+}
+
+// Learns the layout of the row, where its first columns words begin and
+// which of them are stored, and stores their values, each shorter than 64
+// bytes. False where the bytes classified hold fewer, or a longer value.
+// Rows whose words move from row to row learn it for each row, and so learn
+// and store in one pass, a step a word.
+static bool learn_row(cif_row_layout& layout, const cif_loop& loop,
+                      const char* row, const cif_row_masks& m, long line) {
+  std::uint64_t low = word_starts(m.blanks[0]);
+  std::uint64_t high = ~m.blanks[1] & (m.blanks[1] << 1 | m.blanks[0] >> 63);
+  layout.stored = 0;
   int o = 0;
-  for (int column = 0; column < loop.columns; ++column) {
-    int half = starts[0] != 0 ? 0 : 1;
-    if (starts[half] == 0) return false;
-    o = 64 * half + first_bit(starts[half]);
-    starts[half] &= starts[half] - 1;
-    layout.starts[half] |= std::uint64_t{1} << (o % 64);
+  int column = 0;
+  for (std::uint64_t left = low; left != 0 && column < loop.columns; ++column) {
+    o = first_bit(left);
+    left &= left - 1;
     if (cif_value* v = loop.value_of[column]) {
+      int length = word_length(m.blanks, o);
+      if (length == 64) return false;
+      store_word(v, row + o, length, line);
       layout.offset[layout.stored] = static_cast<unsigned char>(o);
       layout.value[layout.stored++] = v;
-      if (o < 64) layout.stored_low = layout.stored;
     }
   }
+  layout.stored_low = layout.stored;
+  for (std::uint64_t left = high; left != 0 && column < loop.columns;
+       ++column) {
+    o = 64 + first_bit(left);
+    left &= left - 1;
+    if (cif_value* v = loop.value_of[column]) {
+      std::uint64_t after = m.blanks[1] >> (o - 64);
+      if (after == 0) return false;
+      store_word(v, row + o, first_bit(after), line);
+      layout.offset[layout.stored] = static_cast<unsigned char>(o);
+      layout.value[layout.stored++] = v;
+    }
+  }
+  if (column < loop.columns) return false;
   layout.last = o;
+  layout.starts[0] = low & low_bits(std::min(o + 1, 64));
+  layout.starts[1] = o < 64 ? 0 : high & low_bits(o - 63);
   return true;
 }
 
@@ -176,10 +197,6 @@ static bool starts_match(const cif_row_layout& layout, const cif_row_masks& m) {
   std::uint64_t second = ~m.blanks[1] & (m.blanks[1] << 1 | m.blanks[0] >> 63);
   return first == layout.starts[0] &&
          (second & low_bits(layout.last - 63)) == layout.starts[1];
-}
-
-static void store_word(cif_value* v, const char* p, int length, long line) {
-  store(v, p, length, length == 1 && (*p == '.' || *p == '?'), false, line);
 }
 
 // Stores the row's values, where each is shorter than 64 bytes: those that
@@ -255,17 +272,31 @@ static const char* row_start(cif_scanner& s, cif_row_layout& layout,
   if (loop.layout_known && starts_match(layout, m)) {
     end = row_end(row, m, layout.last);
   }
-  if (end == 0) {
+  const bool learnt = end == 0;
+  // A layout known that this row's words leave: the rows' lengths vary too.
+  const bool moved = learnt && loop.layout_known;
+  if (learnt) {
+    // Rows whose words move from row to row (one blank between values, say)
+    // are learnt anew each, from the bytes that the last row took where they
+    // hold this one, so that their bytes are classified once.
     loop.layout_known = false;
-    if (s.end - row < kRowBytes) return false;
-    if (chunks != kRowBytes / 16) m = classified_row(row, kRowBytes / 16);
-    if (!learn_layout(layout, loop, m)) return false;
-    end = row_end(row, m, layout.last);
-    if (end == 0) return false;
-    layout.chunks = std::min(kRowBytes / 16, end / 16 + 1);
+    if (learn_row(layout, loop, row, m, line)) {
+      end = row_end(row, m, layout.last);
+    }
+    if (end == 0) {
+      if (chunks == kRowBytes / 16 || s.end - row < kRowBytes) return false;
+      m = classified_row(row, kRowBytes / 16);
+      if (!learn_row(layout, loop, row, m, line)) return false;
+      end = row_end(row, m, layout.last);
+      if (end == 0) return false;
+    }
+    layout.chunks = std::min(kRowBytes / 16, end / 16 + 1 + moved);
     loop.layout_known = true;
   }
-  if (!store_row(layout, row, m, line)) return false;
+  // A quoted value, say, which the words' reader reads: the layout, where
+  // it held, holds for the rows after.
+  if (any_below(m.odd, end)) return false;
+  if (!learnt && !store_row(layout, row, m, line)) return false;
   s.next = row + end;
   s.line = line;
   s.line_start = false;

@@ -57,14 +57,18 @@ static bool more_text(cif_scanner& s) {
 
 // Keeps [from, to), the part of a token that this block holds, before the
 // next block is taken: its first bytes, its length, its control characters,
-// its last two bytes, and, where the token may be a long number, all of it
-// in the number reader.
+// its last two bytes, and, where the token may be a long number or a value
+// that decides, all of it in the number reader or in whole.
 static void carry(cif_scanner& s, const char* from, const char* to) {
   if (from == to) return;
   std::size_t n = to - from;
   if (s.number != nullptr) {
     if (s.carried_length == 0) start_number(*s.number);
     read_number_part(*s.number, from, n);
+  }
+  if (s.whole != nullptr) {
+    if (s.carried_length == 0) s.whole->clear();
+    s.whole->append(from, n);
   }
   std::size_t kept = std::min(n, kMaxValue - s.carried_size);
   memcpy(s.carried + s.carried_size, from, kept);
@@ -81,6 +85,7 @@ static void carry(cif_scanner& s, const char* from, const char* to) {
 static void uncarry_last(cif_scanner& s) {
   if (s.carried_size == s.carried_length) --s.carried_size;
   --s.carried_length;
+  if (s.whole != nullptr) s.whole->pop_back();
   s.carried_controls -= is_control(s.carried_tail[1]);
   s.carried_tail[1] = s.carried_tail[0];
 }
@@ -97,6 +102,7 @@ static void settle(cif_scanner& s, cif_token& t, const char* from,
       start_number(*s.number);
       read_number_part(*s.number, from, t.length);
     }
+    if (s.whole != nullptr && t.length > kMaxValue) s.whole->assign(from, to);
     return;
   }
   carry(s, from, to);

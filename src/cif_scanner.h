@@ -4,26 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
+#include "cif_token.h"
 #include "numbers.h"
 
 struct input_file;
-
-// CIF's keywords and tags are ASCII, compared without regard to case.
-inline char lower_ascii(char c) {
-  return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
-}
-
-// Whether text begins with prefix, given in lower case, in any case.
-inline bool starts_with_any_case(std::string_view text,
-                                 std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (lower_ascii(text[i]) != prefix[i]) return false;
-  }
-  return true;
-}
 
 // The tokens of a CIF text, read a block at a time from an input: values,
 // tags, the keywords data_, loop_, save_, global_ and stop_, with white
@@ -31,10 +18,6 @@ inline bool starts_with_any_case(std::string_view text,
 // bytes, however the reads cut it; of its bytes, the first kMaxValue are
 // kept, the rest counted. next_token reads any token (cif_scanner.cpp);
 // read_loop_values reads a loop's plain values faster (cif_loop_rows.cpp).
-
-// The most bytes of a token kept: enough to tell every keyword and the tags
-// that are read, and to show a value in a message.
-constexpr std::size_t kMaxValue = 64;
 
 // A value of an item: its first kMaxValue bytes where they lie in the block
 // read, or in bytes of its own (own), once that block is to be replaced.
@@ -46,26 +29,24 @@ struct cif_value {
   long line = 0;
   // For a number: where a value longer than kMaxValue is read whole.
   number_reader* number = nullptr;
+  // For a value that decides which rows go together (a chain, a model, an
+  // entity): where a value longer than kMaxValue is kept whole.
+  std::string* whole = nullptr;
   char own[kMaxValue];
 };
+
+// All the bytes of v that are kept: every one, where it is short or kept
+// whole.
+inline std::string_view whole_text(const cif_value& v) {
+  return v.length > kMaxValue && v.whole != nullptr ? std::string_view(*v.whole)
+                                                    : v.text;
+}
 
 // Moves v's text into its own bytes, before the text it lies in is replaced.
 inline void copy_to_own(cif_value& v) {
   if (!v.text.empty()) memcpy(v.own, v.text.data(), v.text.size());
   v.text = std::string_view(v.own, v.text.size());
 }
-
-enum cif_token_kind {
-  kCifValue,
-  kCifAbsent,  // . or ?, unquoted
-  kCifTag,
-  kCifLoop,
-  kCifData,
-  kCifSave,     // save_ and a name: a save frame begins
-  kCifSaveEnd,  // save_ alone: it ends
-  kCifOther,    // global_, stop_
-  kCifEnd,      // of the input
-};
 
 struct cif_token {
   cif_token_kind kind;
@@ -132,8 +113,8 @@ struct cif_window {
 
 // The scanner of one input. Values stored from the block at hand (kept, the
 // values a caller stores in) get bytes of their own before a block replaces
-// it; a value longer than kMaxValue is read whole into number, where that
-// is set.
+// it; a value longer than kMaxValue is read whole into number, and kept
+// whole in whole, where they are set.
 struct cif_scanner {
   input_file* in = nullptr;
   const char* file = nullptr;  // its name, for the messages
@@ -141,6 +122,7 @@ struct cif_scanner {
   cif_value* kept = nullptr;
   std::size_t kept_count = 0;
   number_reader* number = nullptr;  // for the next token, or nullptr
+  std::string* whole = nullptr;     // likewise
 
   // The block at hand: [begin, end), read up to next.
   const char* begin = nullptr;

@@ -12,6 +12,8 @@
 
 #include "atom_site.h"
 #include "cif_scanner.h"
+#include "hash_set.h"
+#include "held_rows.h"
 #include "input_file.h"
 #include "numbers.h"
 #include "string_functions.h"
@@ -64,6 +66,10 @@ static const char* const kTags[kItems] = {
 static const item kNumberItems[] = {kCartnX, kCartnY, kCartnZ, kAuthSeq,
                                     kLabelSeq};
 
+// The items whose values decide which rows go together, compared whole.
+static const item kDecidingItems[] = {kAuthAsym, kLabelAsym, kLabelEntity,
+                                      kModel, kEntityId};
+
 enum category { kOtherCategory, kAtomSite, kEntity };
 
 // How a category that is read is given in a data block: in one loop, or
@@ -71,18 +77,6 @@ enum category { kOtherCategory, kAtomSite, kEntity };
 enum category_form { kNotGiven, kAsLoop, kAsItems };
 
 enum parse_state { kBetween, kLoopTags, kLoopValues, kItemValue };
-
-// A set of 64-bit hashes, open-addressed: 8 bytes a slot, at most three
-// quarters of them used. Emptied, it starts small again, so that emptying
-// costs what it held, however large it once grew: a table grown is let go,
-// and the first, kept for the next data block, is cleared.
-struct hash_set {
-  std::vector<std::uint64_t> slots;  // 0: empty
-  std::size_t count = 0;
-  int shift = 64;  // of a hash, for its first slot: 64 - log2(slots)
-};
-
-static const std::size_t kFirstSlots = 64;
 
 // A row held until the polymers are known: what its record needs of them,
 // followed by its entity's id, the record's text from column 12, and its
@@ -95,32 +89,24 @@ struct held_row {
   bool label_seq;  // it has a label_seq_id
   bool entity_given;
   bool misfit;
-  unsigned char entity_size;
+  std::size_t entity_size;
 };
 
-static const std::size_t kHeldBlockSize = 64 * 1024;
 static const std::size_t kHeldText = kRecordLength - kRecordStart;
-static const std::size_t kMaxHeldRow =
-    sizeof(held_row) + kMaxValue + kHeldText + sizeof(site_misfit);
-
-// The rows held, packed in blocks, and where their release has come to.
-struct held_rows {
-  std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>> blocks;
-  std::size_t block = 0;
-  std::size_t offset = 0;
-};
 
 // The entity a row asked of last, and whether it is a polymer: rows come
 // in runs of one entity.
 struct entity_answer {
   bool asked = false;
   bool polymer = false;
-  unsigned char size = 0;
-  char id[kMaxValue];
+  std::string id;
 };
 
 struct record_input {
-  ~record_input() { close_input(in); }
+  ~record_input() {
+    drop_held(held);
+    close_input(in);
+  }
 
   input_file* in = nullptr;
   std::string name;  // as given, for the messages
@@ -149,19 +135,22 @@ struct record_input {
   long stray_line = 0;          // of the first value without a tag, or 0
   bool entities_known = false;  // _entity is read, or will not come
   bool has_rows = false;
-  hash_set polymer_entities;  // by the hashes of their ids
+  hash_set polymer_entities;  // their ids
   entity_answer last_entity;
   cif_value values[kItems];
   number_reader numbers[std::size(kNumberItems)];
+  std::string wholes[std::size(kDecidingItems)];
   bool finished = false;
 
   // The records.
   atom_site_records records;
   site_record row_record;
   held_rows held;
-  bool releasing = false;  // the rows held are handed over
-  long row_line = 0;       // of the last record handed over
-  bool ready = false;      // a record is made and not yet handed over
+  std::size_t held_count = 0;  // rows held and not yet handed over
+  std::string held_entity;     // of the row handed over last
+  bool releasing = false;      // the rows held are handed over
+  long row_line = 0;           // of the last record handed over
+  bool ready = false;          // a record is made and not yet handed over
   char record[kRecordLength];
 };
 
@@ -170,65 +159,6 @@ struct record_input {
   fail_if_damaged(r->in);
   fprintf(stderr, "%s:%ld: %s\n", r->name.c_str(), line, what.c_str());
   exit(1);
-}
-
-// The slot a hash is looked for from: its mixed top bits.
-static std::size_t first_slot(const hash_set& set, std::uint64_t hash) {
-  return (hash * 0x9e3779b97f4a7c15u) >> set.shift;
-}
-
-// The slot that holds hash, or the empty one where it would go.
-static std::uint64_t& slot_of(hash_set& set, std::uint64_t hash) {
-  const std::size_t mask = set.slots.size() - 1;
-  std::size_t i = first_slot(set, hash);
-  while (set.slots[i] != 0 && set.slots[i] != hash) i = (i + 1) & mask;
-  return set.slots[i];
-}
-
-static void grow(hash_set& set) {
-  std::vector<std::uint64_t> old(std::max(kFirstSlots, set.slots.size() * 2));
-  old.swap(set.slots);
-  --set.shift;
-  if (old.empty()) set.shift = 64 - 6;  // log2(kFirstSlots)
-  for (std::uint64_t hash : old) {
-    if (hash != 0) slot_of(set, hash) = hash;
-  }
-}
-
-// Adds hash to the set; whether it was not there. 0 marks an empty slot, so
-// it stands for itself as 1: a hash pair that collides, as any may.
-static bool add(hash_set& set, std::uint64_t hash) {
-  hash += hash == 0;
-  if ((set.count + 1) * 4 > set.slots.size() * 3) grow(set);
-  std::uint64_t& slot = slot_of(set, hash);
-  if (slot == hash) return false;
-  slot = hash;
-  ++set.count;
-  return true;
-}
-
-static bool holds(hash_set& set, std::uint64_t hash) {
-  hash += hash == 0;
-  return set.count > 0 && slot_of(set, hash) == hash;
-}
-
-static void empty(hash_set& set) {
-  if (set.count == 0) return;
-  if (set.slots.size() > kFirstSlots) {
-    set = hash_set();
-  } else {
-    std::fill(set.slots.begin(), set.slots.end(), 0);
-    set.count = 0;
-  }
-}
-
-// FNV-1a, over a value's bytes as they are.
-static std::uint64_t hash_of(std::string_view text) {
-  std::uint64_t hash = 0xcbf29ce484222325u;
-  for (char c : text) {
-    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
-  }
-  return hash;
 }
 
 // Whether the input, at its start, holds mmCIF: whether its first line that
@@ -287,7 +217,7 @@ static std::uint32_t bit(item i) { return std::uint32_t{1} << i; }
 
 // Refuses a tag of the data block given before, in a loop or as an item.
 static void note_tag(record_input* r, const cif_token& tag) {
-  if (r->in_frame || add(r->tags_given, tag.hash)) return;
+  if (r->in_frame || add(r->tags_given, tag.hash, tag.text)) return;
   // As much as a tag that straddles two reads keeps of it, whatever the reads.
   std::string_view kept = tag.text.substr(0, std::min(tag.length, kMaxValue));
   die_at(r, tag.line,
@@ -328,15 +258,14 @@ static void clear_values(record_input* r, category c) {
                                           std::string_view id) {
   entity_answer& last = r->last_entity;
   last.asked = true;
-  last.polymer = holds(r->polymer_entities, hash_of(id));
-  last.size = static_cast<unsigned char>(id.size());
-  std::copy(id.begin(), id.end(), last.id);
+  last.polymer = holds(r->polymer_entities, hash_of(id), id);
+  last.id.assign(id);
   return last.polymer;
 }
 
 // Ids are a byte or two: shorter compared here than by a call.
 static bool asked_last(const entity_answer& last, std::string_view id) {
-  if (!last.asked || id.size() != last.size) return false;
+  if (!last.asked || id.size() != last.id.size()) return false;
   for (std::size_t i = 0; i < id.size(); ++i) {
     if (id[i] != last.id[i]) return false;
   }
@@ -358,82 +287,55 @@ static bool in_polymer(record_input* r, bool label_seq, bool entity_given,
 static void note_entity(record_input* r) {
   const cif_value& id = r->values[kEntityId];
   if (r->values[kEntityType].text == "polymer" && !id.absent) {
-    add(r->polymer_entities, hash_of(id.text));
+    add(r->polymer_entities, hash_of(whole_text(id)), whole_text(id));
     r->last_entity.asked = false;
   }
 }
 
-static bool holds_rows(const record_input* r) {
-  return !r->held.blocks.empty();
-}
+static bool holds_rows(const record_input* r) { return r->held_count > 0; }
 
 // Keeps the row in hand, its record started, until the polymers are known.
 static void hold(record_input* r, long line) {
-  std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>>& blocks =
-      r->held.blocks;
-  if (blocks.empty() || kHeldBlockSize - blocks.back().second < kMaxHeldRow) {
-    blocks.emplace_back(new char[kHeldBlockSize], 0);
-  }
-  char* const start = blocks.back().first.get() + blocks.back().second;
   const site_record& record = r->row_record;
-  const cif_value& entity = r->values[kLabelEntity];
+  const std::string_view entity = whole_text(r->values[kLabelEntity]);
   held_row row = {line,
                   record.group,
                   record.new_model,
                   record.new_chain,
                   !r->values[kLabelSeq].absent,
-                  !entity.absent,
+                  !r->values[kLabelEntity].absent,
                   record.misfit.what != nullptr,
-                  static_cast<unsigned char>(entity.text.size())};
-  char* out = start;
-  memcpy(out, &row, sizeof row);
-  out += sizeof row;
-  out = std::copy(entity.text.begin(), entity.text.end(), out);
-  memcpy(out, record.text, kHeldText);
-  out += kHeldText;
-  if (row.misfit) {
-    memcpy(out, &record.misfit, sizeof record.misfit);
-    out += sizeof record.misfit;
-  }
-  blocks.back().second += out - start;
+                  entity.size()};
+  put_held(r->held, &row, sizeof row);
+  put_held(r->held, entity.data(), entity.size());
+  put_held(r->held, record.text, kHeldText);
+  if (row.misfit) put_held(r->held, &record.misfit, sizeof record.misfit);
+  ++r->held_count;
 }
 
-// Makes the record of the row held first, and lets its block go once the
-// block is read.
+// Makes the record of the row held first, and lets the rows go after the
+// last.
 static void release_held(record_input* r) {
-  held_rows& held = r->held;
-  auto& block = held.blocks[held.block];
-  const char* in = block.first.get() + held.offset;
   held_row row;
-  memcpy(&row, in, sizeof row);
-  in += sizeof row;
-  std::string_view entity(in, row.entity_size);
-  in += row.entity_size;
+  take_held(r->held, &row, sizeof row);
+  std::string& entity = r->held_entity;
+  entity.resize(row.entity_size);
+  take_held(r->held, entity.data(), row.entity_size);
   site_record& record = r->row_record;
   record.group = row.group;
   record.new_model = row.new_model;
   record.new_chain = row.new_chain;
-  memcpy(record.text, in, kHeldText);
-  in += kHeldText;
+  take_held(r->held, record.text, kHeldText);
   record.misfit.what = nullptr;
-  if (row.misfit) {
-    memcpy(&record.misfit, in, sizeof record.misfit);
-    in += sizeof record.misfit;
-  }
+  if (row.misfit) take_held(r->held, &record.misfit, sizeof record.misfit);
   finish_atom_site_record(
       r->records, record,
       in_polymer(r, row.label_seq, row.entity_given, entity), row.line,
       r->record);
   r->row_line = row.line;
-  held.offset = in - block.first.get();
-  if (held.offset == block.second) {
-    block.first.reset();
-    held.offset = 0;
-    if (++held.block == held.blocks.size()) {
-      held.blocks.clear();
-      held.block = 0;
-      r->releasing = false;
-    }
+  if (--r->held_count == 0) {
+    drop_held(r->held);
+    r->releasing = false;
   }
 }
 
@@ -449,9 +351,10 @@ static void take_row(record_input* r, long line) {
   if (holds_rows(r) || !(r->entities_known || (!label_seq && entity.absent))) {
     return hold(r, line);
   }
-  finish_atom_site_record(r->records, r->row_record,
-                          in_polymer(r, label_seq, !entity.absent, entity.text),
-                          line, r->record);
+  finish_atom_site_record(
+      r->records, r->row_record,
+      in_polymer(r, label_seq, !entity.absent, whole_text(entity)), line,
+      r->record);
   r->row_line = line;
   r->ready = true;
 }
@@ -459,7 +362,9 @@ static void take_row(record_input* r, long line) {
 // The polymers are known: the rows held may go.
 static void know_entities(record_input* r) {
   r->entities_known = true;
-  r->releasing = holds_rows(r);
+  if (r->releasing || !holds_rows(r)) return;
+  r->releasing = true;
+  start_taking(r->held);
 }
 
 static void end_row(record_input* r) {
@@ -641,13 +546,15 @@ static void handle(record_input* r, const cif_token& t) {
   }
 }
 
-// The number reader for the value that comes next, where it is a number's.
-static number_reader* next_number(const record_input* r) {
+// Where the value that comes next goes, if anywhere: the scanner reads a
+// long number into its number reader, and keeps a long value that decides.
+static void expect_value(record_input* r) {
   item i = kNoItem;
   if (r->state == kLoopValues) i = column_item(r, r->loop.column);
   if (r->state == kLoopTags && r->loop.columns > 0) i = column_item(r, 0);
   if (r->state == kItemValue) i = r->pending;
-  return i == kNoItem ? nullptr : r->values[i].number;
+  r->scanner.number = i == kNoItem ? nullptr : r->values[i].number;
+  r->scanner.whole = i == kNoItem ? nullptr : r->values[i].whole;
 }
 
 // Kept out of read_record, whose every call for a PDB line would otherwise
@@ -664,7 +571,7 @@ static number_reader* next_number(const record_input* r) {
       end_row(r);
     } else {
       cif_token t;
-      r->scanner.number = next_number(r);
+      expect_value(r);
       next_token(r->scanner, t);
       handle(r, t);
     }
@@ -691,8 +598,12 @@ record_input* open_records(const std::string& pdb_file) {
   scanner.line = r->line + 1;
   scanner.kept = r->values;
   scanner.kept_count = kItems;
+  r->polymer_entities.keeps_bytes = true;
   for (std::size_t i = 0; i < std::size(kNumberItems); ++i) {
     r->values[kNumberItems[i]].number = &r->numbers[i];
+  }
+  for (std::size_t i = 0; i < std::size(kDecidingItems); ++i) {
+    r->values[kDecidingItems[i]].whole = &r->wholes[i];
   }
   return r.release();
 }

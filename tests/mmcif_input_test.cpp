@@ -13,6 +13,7 @@
 
 #include "cif_scanner.h"
 #include "cif_windows.h"
+#include "hash_set.h"
 #include "input_file.h"
 #include "scratch.h"
 
@@ -260,6 +261,17 @@ TEST(MmcifInputTest, LongTokensKeepTheirKindAcrossReads) {
               std::vector<std::string>{
                   "ATOM      1  CA  GLY A   1       1.000   2.000   3.000"});
   }
+}
+
+// Entity ids whose hashes are equal, as any two may be, are still two, as
+// many as grow the set.
+TEST(MmcifInputTest, TellsEntityIdsApartByTheirBytes) {
+  hash_set set;
+  set.keeps_bytes = true;
+  for (int i = 0; i < 100; ++i) EXPECT_TRUE(add(set, 7, std::to_string(i)));
+  EXPECT_FALSE(add(set, 7, "99"));
+  EXPECT_TRUE(holds(set, 7, "0"));
+  EXPECT_FALSE(holds(set, 7, "100"));
 }
 
 // A record and the line it comes from.

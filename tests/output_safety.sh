@@ -184,6 +184,10 @@ full_disk() {
     for (i = 1; i <= 20000; i++) print "ATOM      1  CA  GLY A   1      11.500 -22.250"
   }' > short.pdb
   records 20000 long.pdb
+  # mmCIF rows held for an _entity that never comes, more than memory takes.
+  { printf 'data_h\nloop_\n_atom_site.label_atom_id\n_atom_site.label_entity_id\n'
+    printf '_atom_site.Cartn_x\n_atom_site.Cartn_y\n_atom_site.Cartn_z\n'
+    yes 'CA 1 1 2 3' | head -n 200000; } > held.cif
   mkdir small
   local unshare
   mount_namespace
@@ -195,6 +199,8 @@ full_disk() {
     echo earlier > small/out.pdb
     "$0" long.pdb small/out.pdb 2> err.existing
     echo $? > status.existing
+    TMPDIR=small "$0" held.cif small/out.pdb 2> err.held
+    echo $? > status.held
     cd small && cp in.pdb ../in.after && cp out.pdb ../out.after &&
       find . -mindepth 1 -name ".*" > ../left && cd .. || exit 1
     # No inode left for a new file: that must not send the output back to
@@ -213,6 +219,8 @@ full_disk() {
     $'Writing data to small/out.pdb\nCould not write small/out.pdb' \
     "$(< status.existing)"
   [ "$(< out.after)" = earlier ] || fail "existing output: it lost its bytes"
+  mv err.held err
+  expect "rows held" 1 "Could not write small" "$(< status.held)"
   [ ! -s left ] || fail "temporary file left behind: $(< left)"
   mv err.no_inode err
   expect "no inode left" 1 "" "$(< status.no_inode)"

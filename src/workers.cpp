@@ -1,0 +1,399 @@
+#include "workers.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "input_file.h"
+#include "output_file.h"
+#include "pdb_files.h"
+
+// A worker's messages beyond this are dropped: a failure line stays short,
+// and the memory of a run stays the same whatever a worker prints.
+static const std::size_t kMessagesKept = 4096;
+// The progress line is redrawn at most this often, in nanoseconds.
+static const long long kProgressInterval = 250000000;
+
+static const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+static const int kChangedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+struct worker {
+  pid_t pid;
+  int pipe;  // its standard output and error, read here
+  std::string input;
+  std::string output;
+  std::string messages;
+};
+
+static std::size_t most_workers = 1;
+static std::vector<worker> workers;
+// The stop signal's number, and a pipe the handler writes it to, so that
+// waiting on the workers' pipes wakes for it.
+static volatile sig_atomic_t stop_signal = 0;
+static int stop_pipe[2] = {-1, -1};
+// The actions and mask the program started with, which each worker takes
+// back before it converts, as a process started anew would have them.
+static struct sigaction
+    started_actions[sizeof kChangedSignals / sizeof kChangedSignals[0]];
+static sigset_t started_mask;
+static bool output_broken = false;
+static bool failed = false;
+static unsigned long inputs_done = 0;
+static unsigned long inputs_failed = 0;
+static bool show_progress = false;
+static struct timespec started_at;
+static long long progress_shown_at = 0;
+
+static void note_stop(int signal_number) {
+  int saved = errno;
+  stop_signal = signal_number;
+  char byte = 0;
+  if (write(stop_pipe[1], &byte, 1) < 0) {
+    // Full: a byte is already waiting to wake the loop.
+  }
+  errno = saved;
+}
+
+// The loop's own end of a pipe, never waited on.
+static void own_end(int fd) {
+  fcntl(fd, F_SETFD, FD_CLOEXEC);
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+static sigset_t stop_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal_number : kStopSignals) sigaddset(&set, signal_number);
+  return set;
+}
+
+void start_workers(int count) {
+  most_workers = count;
+  if (pipe(stop_pipe) == 0) {
+    own_end(stop_pipe[0]);
+    own_end(stop_pipe[1]);
+  }
+  sigprocmask(SIG_SETMASK, nullptr, &started_mask);
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = note_stop;
+  sigfillset(&action.sa_mask);
+  // A stop signal ignored by whoever started the program (nohup's SIGHUP)
+  // stays ignored.
+  for (std::size_t i = 0; i < std::size(kChangedSignals); ++i) {
+    int signal_number = kChangedSignals[i];
+    sigaction(signal_number, nullptr, &started_actions[i]);
+    bool ignored = started_actions[i].sa_handler == SIG_IGN;
+    action.sa_handler =
+        signal_number == SIGPIPE || ignored ? SIG_IGN : note_stop;
+    sigaction(signal_number, &action, nullptr);
+  }
+  show_progress = isatty(2);
+  clock_gettime(CLOCK_MONOTONIC, &started_at);
+}
+
+bool stopping() { return stop_signal != 0 || output_broken; }
+
+bool any_failed() { return failed; }
+
+static long long since_start() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (now.tv_sec - started_at.tv_sec) * 1000000000LL +
+         (now.tv_nsec - started_at.tv_nsec);
+}
+
+static void write_all(int fd, const char* bytes, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, bytes, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    bytes += n;
+    size -= n;
+  }
+}
+
+static void print_progress(bool last) {
+  long long elapsed = since_start();
+  if (!last && elapsed - progress_shown_at < kProgressInterval) return;
+  progress_shown_at = elapsed;
+  char line[128];
+  int length = snprintf(
+      line, sizeof line, "\r%lu done, %lu failed, %.0f files/s%s", inputs_done,
+      inputs_failed, elapsed > 0 ? inputs_done * 1e9 / elapsed : 0.0,
+      last ? "\n" : "");
+  write_all(2, line, length);
+}
+
+void count_done() {
+  ++inputs_done;
+  if (show_progress) print_progress(false);
+}
+
+// Tabs and line feeds would split the line's fields, or the line.
+static void blank_separators(std::string& text) {
+  for (char& c : text) {
+    if (c == '\t' || c == '\n' || c == '\0') c = ' ';
+  }
+}
+
+// Writes line to standard output whole; false, with errno set, where it
+// cannot.
+static bool put_failure_line(const std::string& line) {
+  const char* bytes = line.data();
+  std::size_t size = line.size();
+  while (size > 0) {
+    ssize_t n = write(1, bytes, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    size -= n;
+  }
+  return true;
+}
+
+void report_failure(const std::string& input, std::string messages) {
+  failed = true;
+  ++inputs_failed;
+  std::string line = input;
+  while (!messages.empty() && messages.back() == '\n') messages.pop_back();
+  line += '\t';
+  line += messages.empty() ? "failed without a message" : messages;
+  blank_separators(line);
+  line[input.size()] = '\t';
+  line += '\n';
+  // Where standard output takes no more, the line goes to standard error,
+  // so that no failure is lost, and no new input is started.
+  if (output_broken || !put_failure_line(line)) {
+    if (!output_broken) {
+      fprintf(stderr, "pdb_convert_many: cannot write failure lines: %s\n",
+              strerror(errno));
+    }
+    output_broken = true;
+    write_all(2, line.data(), line.size());
+  }
+  count_done();
+}
+
+// The output's time becomes the input's, which tells the next run that it
+// is up to date.
+static void give_time(const conversion& c) {
+  struct timespec times[2] = {{0, UTIME_OMIT}, c.modified};
+  if (utimensat(AT_FDCWD, c.output.c_str(), times, 0) != 0) {
+    fprintf(stderr, "Could not set the time of %s: %s\n", c.output.c_str(),
+            strerror(errno));
+    exit(1);
+  }
+}
+
+std::string make_directories(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    std::string directory = path.substr(0, slash);
+    if (mkdir(directory.c_str(), 0777) == 0) continue;
+    struct stat status;
+    if (errno == EEXIST && stat(directory.c_str(), &status) == 0 &&
+        S_ISDIR(status.st_mode)) {
+      continue;
+    }
+    return directory;
+  }
+  return std::string();
+}
+
+// A hard-link member's output: the bytes of its target's, written as any
+// output is, whole or not at all.
+static void copy_output(const std::string& from, const std::string& to) {
+  int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    fprintf(stderr, "Could not read %s, the output of the linked member\n",
+            from.c_str());
+    exit(1);
+  }
+  if (!start_output(to)) {
+    puts("This file could not be opened.\nDying\n");
+    exit(1);
+  }
+  std::unique_ptr<char[]> block(new char[kBlockSize]);
+  ssize_t n;
+  while ((n = read(fd, block.get(), kBlockSize)) > 0) put_lines(block, n);
+  if (n < 0) {
+    fprintf(stderr, "Could not read %s\n", from.c_str());
+    exit(1);
+  }
+  close(fd);
+  if (!open_output(to)) {
+    puts("This file could not be opened.\nDying\n");
+    exit(1);
+  }
+  if (!close_output()) {
+    fprintf(stderr, "Could not write %s\n", to.c_str());
+    exit(1);
+  }
+}
+
+// In the new process: the program's signal actions and mask as it started,
+// its messages into the pipe, and then the conversion, with pdb_convert's
+// messages and exits.
+[[noreturn]] static void convert_here(const conversion& c, int pipe) {
+  for (std::size_t i = 0; i < std::size(kChangedSignals); ++i) {
+    sigaction(kChangedSignals[i], &started_actions[i], nullptr);
+  }
+  sigprocmask(SIG_SETMASK, &started_mask, nullptr);
+  dup2(pipe, 1);
+  dup2(pipe, 2);
+  close(pipe);
+  std::string unmade = make_directories(c.output);
+  if (!unmade.empty()) {
+    fprintf(stderr, "Could not make directory %s: %s\n", unmade.c_str(),
+            strerror(errno));
+    exit(1);
+  }
+  if (!c.copy_of.empty()) {
+    copy_output(c.copy_of, c.output);
+  } else {
+    if (c.descriptor >= 0) read_descriptor_as(c.descriptor, c.input);
+    convert_pdb(c.input, c.output);
+  }
+  give_time(c);
+  exit(0);
+}
+
+// What a worker's status and messages say of its input, where it failed.
+static void report_end(worker& w, int status) {
+  // A worker stopped by the signal that stops the run has not failed: its
+  // input is converted by the next run.
+  if (WIFSIGNALED(status) && WTERMSIG(status) == stop_signal) return;
+  std::string progress = "Writing data to " + w.output + "\n";
+  std::size_t at = w.messages.find(progress);
+  if (at != std::string::npos) w.messages.erase(at, progress.size());
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    count_done();
+    return;
+  }
+  while (!w.messages.empty() && w.messages.back() == '\n') {
+    w.messages.pop_back();
+  }
+  if (WIFSIGNALED(status)) {
+    if (!w.messages.empty()) w.messages += ' ';
+    w.messages += "ended by signal " + std::to_string(WTERMSIG(status)) + " (" +
+                  strsignal(WTERMSIG(status)) + ")";
+  } else if (w.messages.empty()) {
+    w.messages = "ended with status " + std::to_string(WEXITSTATUS(status)) +
+                 " without a message";
+  }
+  report_failure(w.input, w.messages);
+}
+
+// Reads what worker i has printed; at the end of it, waits for the worker
+// and removes it.
+static void read_worker(std::size_t i) {
+  worker& w = workers[i];
+  char bytes[4096];
+  ssize_t n = read(w.pipe, bytes, sizeof bytes);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (n > 0) {
+    if (w.messages.size() < kMessagesKept) {
+      w.messages.append(
+          bytes, std::min<std::size_t>(n, kMessagesKept - w.messages.size()));
+    }
+    return;
+  }
+  close(w.pipe);
+  int status = 0;
+  while (waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  report_end(w, status);
+  workers[i] = std::move(workers.back());
+  workers.pop_back();
+}
+
+static void forward_stop() {
+  for (const worker& w : workers) kill(w.pid, stop_signal);
+}
+
+// Waits for what the workers print, or a stop signal, and handles it.
+static void wait_for_workers() {
+  std::vector<pollfd> fds;
+  for (const worker& w : workers) fds.push_back({w.pipe, POLLIN, 0});
+  fds.push_back({stop_pipe[0], POLLIN, 0});
+  if (poll(fds.data(), fds.size(), -1) < 0) return;
+  if (fds.back().revents != 0) {
+    char bytes[16];
+    while (read(stop_pipe[0], bytes, sizeof bytes) > 0) {
+    }
+    forward_stop();
+  }
+  for (std::size_t i = workers.size(); i-- > 0;) {
+    if (fds[i].revents != 0) read_worker(i);
+  }
+}
+
+static bool writes(const std::string& output) {
+  for (const worker& w : workers) {
+    if (w.output == output) return true;
+  }
+  return false;
+}
+
+void wait_for_output(const std::string& output) {
+  while (writes(output)) wait_for_workers();
+}
+
+static void close_descriptor_of(const conversion& c) {
+  if (c.descriptor >= 0) close(c.descriptor);
+}
+
+void run(const conversion& c) {
+  wait_for_output(c.output);
+  while (workers.size() >= most_workers && !stopping()) wait_for_workers();
+  int ends[2];
+  if (stopping() || pipe(ends) != 0) {
+    if (!stopping()) report_failure(c.input, strerror(errno));
+    close_descriptor_of(c);
+    return;
+  }
+  own_end(ends[0]);
+  fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+  // A stop signal that reaches the worker before it has put back the
+  // program's own actions waits until it has.
+  sigset_t stops = stop_set(), previous;
+  sigprocmask(SIG_BLOCK, &stops, &previous);
+  pid_t pid = fork();
+  if (pid == 0) convert_here(c, ends[1]);
+  int fork_error = errno;
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  close(ends[1]);
+  close_descriptor_of(c);
+  if (pid < 0) {
+    close(ends[0]);
+    report_failure(
+        c.input, std::string("cannot start a worker: ") + strerror(fork_error));
+    return;
+  }
+  workers.push_back({pid, ends[0], c.input, c.output, std::string()});
+}
+
+void finish_workers() {
+  if (stop_signal != 0) forward_stop();
+  while (!workers.empty()) wait_for_workers();
+  if (show_progress) print_progress(true);
+  if (stop_signal == 0) return;
+  int signal_number = stop_signal;
+  signal(signal_number, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal_number);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(signal_number);
+}

@@ -2,13 +2,14 @@
 # The recipes under examples/, run by the real engines on a tree of files made
 # here, with a few inputs that must fail: every output equal to a direct run,
 # every failure named once, and after a stop part way and a new run, nothing
-# partial, nothing converted twice and nothing missing.
+# partial, nothing converted again and nothing missing.
 # usage: batch_recipes.sh <pdb_convert> <source dir> <scratch dir> <scenario>
 #   slurm     a Slurm array over 2,048 files on a one-node Slurm started here,
-#             cancelled, and submitted again (needs root, slurm-wlm, munge)
+#             cancelled, and submitted again; tasks that must fail at once
+#             (needs root, slurm-wlm, munge)
 #   parallel  GNU parallel over ssh to an sshd started here, interrupted and
-#             run again (needs root, parallel, openssh-server and -client)
-#   tar       a tar shard with members that fail, run twice; a damaged shard
+#             run again; a machine that cannot be reached (needs root,
+#             parallel, openssh-server and -client)
 set -u
 exe=$1 src=$2 work=$3 scenario=$4
 examples=$src/examples
@@ -26,9 +27,9 @@ needs() {
     command -v "$command" > /dev/null || skip "no $command" "$packages"
   done
 }
-# The recipes do not change with the build, and a sanitizer's program,
-# started for each of 2,048 files, makes these tests three times as long.
-if [ -n "${ASAN_OPTIONS-}" ] && [ "$scenario" != tar ]; then
+# The recipes do not change with the build, and a sanitizer's program makes
+# these tests three times as long.
+if [ -n "${ASAN_OPTIONS-}" ]; then
   echo "$scenario: a sanitizer's build: skipped; the test workflow's build" \
        "runs it (cmake --workflow --preset test)"
   exit 77
@@ -81,11 +82,11 @@ until_true() {
 converting() {
   local p
   for p in /proc/[0-9]*; do
-    [ "$(readlink "$p/exe" 2> /dev/null)" = "$exe_path" ] && return 0
+    [ "$(readlink "$p/exe" 2> /dev/null)" = "$many" ] && return 0
   done
   return 1
 }
-exe_path=$(readlink -f "$exe")
+many=$(readlink -f "${exe%/*}/pdb_convert_many")
 
 # The inputs: a set of eight files, PDB and mmCIF, plain and gzipped, names
 # with blanks among them, in 2^levels directories below in ("s 0/s 1/..."),
@@ -118,7 +119,7 @@ make_tree() {
   (cd in && find . -type f | sort | sed 's|^\./|in/|') > good
   printf 'ATOM      1  N\n' > in/short.pdb
   gzip -c "$examples/peptide.pdb" | head -c 300 > in/bad.pdb.gz
-  cp "$examples/peptide.pdb" in/blocked.pdb
+  mkdir in/blocked && cp "$examples/peptide.pdb" in/blocked/x.pdb
   cp "$examples/peptide.pdb" in/linked.pdb
   # Lines 0, 1, 4, 5 and 8: tasks 0 and 1's in an array of four.
   local bad=(in/missing.pdb in/short.pdb in/bad.pdb.gz in/blocked/x.pdb
@@ -130,7 +131,7 @@ make_tree() {
   tail -n +5 good >> list
   cat > failures <<'EOF'
 in/bad.pdb.gz	Could not read in/bad.pdb.gz
-in/blocked/x.pdb	mkdir: cannot create directory 'out/in/blocked': File exists
+in/blocked/x.pdb	Could not make directory out/in/blocked: File exists
 in/linked.pdb	This file could not be opened. Dying
 in/missing.pdb	No file
 in/short.pdb	in/short.pdb:1: coordinate record shorter than 46 characters
@@ -142,25 +143,18 @@ blocks() {
     ln -s /nonexistent/linked.pdb "$1/in/linked.pdb"
 }
 
-# The program on PATH counts each conversion, by its output, in log.
-mkdir bin tmp
-cat > bin/pdb_convert << EOF
-#!/bin/sh
-printf '%s\\n' "\$2" >> "$work/log"
-exec "$exe" "\$@"
-EOF
-chmod +x bin/pdb_convert
+mkdir bin tmp && ln -s "$many" bin/pdb_convert_many || exit 2
 export PATH=$work/bin:$PATH TMPDIR=$work/tmp LC_ALL=C
 
+# outputs: the inode and name of each output, one a line, sorted.
+outputs() { find out -name '*.pdb' -type f -printf '%i %p\n' | sort; }
 # same_tree <what>: out holds exp, with the umask's modes, and the failures
-# listed once each; each output was made once, and none that existed after
-# a stop (listed in done) again; TMPDIR holds nothing.
+# listed once each; no output that existed after a stop (listed in done)
+# was made again; TMPDIR holds nothing.
 same_tree() {
-  local twice
-  twice=$(sort log | uniq -d | head -3)
-  [ -z "$twice" ] || fail "$1: converted twice: $twice"
-  twice=$(sort log | comm -12 done - | head -3)
-  [ -z "$twice" ] || fail "$1: converted again after the stop: $twice"
+  local again
+  again=$(outputs | comm -13 - done | head -3)
+  [ -z "$again" ] || fail "$1: converted again after the stop: $again"
   [ -z "$(ls -A tmp)" ] || fail "$1: left in TMPDIR: $(ls -A tmp)"
   diff -r --no-dereference -x failed exp out > /dev/null ||
     fail "$1: the outputs differ from a direct run:" \
@@ -172,20 +166,20 @@ same_tree() {
          "$(sort out/failed/* | diff failures - | head -5)"
 }
 # stopped <what>: after a stop, part of the outputs, whole, and nothing
-# else, no hidden file among them; lists them in done, and starts a new log.
+# else, no hidden file among them; lists them in done.
 stopped() {
   local extra
   extra=$(diff -rq --no-dereference -x failed exp out | grep -v '^Only in exp')
   [ -z "$extra" ] || fail "$1: more than a part of the outputs: ${extra:0:300}"
-  find out -name '*.pdb' -type f | sort > done
+  outputs > done
   [ -s done ] && [ -n "$(diff -rq --no-dereference -x failed exp out)" ] ||
     fail "$1: $(wc -l < done) outputs: not a stop part way"
-  [ -z "$(sort log | uniq -d)" ] || fail "$1: converted twice"
-  rm log
 }
+# progress <count>: whether out holds more than count outputs.
+progress() { [ "$(find out -name '*.pdb' -type f | wc -l)" -gt "$1" ]; }
 
 slurm() {
-  local port1 port2 out job
+  local port1 port2 out job at_once
   port1=$(free_port) port2=$(free_port)
   head -c 1024 /dev/urandom > "$daemons/munge.key" &&
     chmod 600 "$daemons/munge.key" || exit 2
@@ -241,7 +235,7 @@ EOF
   job=$(sbatch --array=0-2 -c 2 -o /dev/null \
         "$examples/slurm/convert.sbatch" list out) || exit 1
   job=${job##* }
-  until_true 30 eval '[ "$(cat log 2> /dev/null | wc -l)" -gt 600 ]'
+  until_true 30 progress 600
   scancel "$job"
   until_true 30 eval '[ -z "$(squeue -h -j "$job" 2> /dev/null)" ]' ||
     fail "slurm: the cancelled tasks did not end"
@@ -249,6 +243,13 @@ EOF
     fail "slurm: no task says it was cancelled"
   stopped slurm
   rm -r out/failed
+  # Beside it, tasks that fail at once and convert nothing: a directory as
+  # LIST, and an OUTDIR where the failure file cannot be made.
+  mkdir bad && touch bad/failed || exit 2
+  at_once=$(sbatch --parsable --array=0-0 -o list.out \
+            "$examples/slurm/convert.sbatch" in bad &&
+            sbatch --parsable --array=0-0 -o failed.out \
+            "$examples/slurm/convert.sbatch" list bad) || exit 1
   job=$(sbatch --wait --array=0-3 -c 2 -o /dev/null \
         "$examples/slurm/convert.sbatch" list out)
   [ $? != 0 ] || fail "slurm: sbatch --wait: status 0 with failures"
@@ -261,10 +262,18 @@ EOF
     "$daemons/jobs" | sort > states
   printf '%s\n' "0 FAILED" "1 FAILED" "2 COMPLETED" "3 COMPLETED" |
     diff - states > /dev/null || fail "slurm: the tasks' states: $(cat states)"
+  until_true 30 eval '[ -z "$(squeue -h 2> /dev/null)" ]'
+  for job in $at_once; do
+    grep -q "JobState=FAILED .* ArrayJobId=$job " "$daemons/jobs" ||
+      fail "slurm: a task that had to fail at once did not: job $job"
+  done
+  [ "$(ls -A bad)" = failed ] && grep -q "^convert.sbatch: in: " list.out &&
+    grep -q "bad/failed.*File exists" failed.out ||
+    fail "slurm: tasks that fail at once: $(ls -A bad; cat list.out failed.out)"
 }
 
 parallel() {
-  local port sshd ssh job
+  local port sshd ssh job input output
   port=$(free_port)
   # sshd needs its directory for privilege separation, which a machine
   # where it never ran lacks.
@@ -282,8 +291,12 @@ PasswordAuthentication no
 KbdInteractiveAuthentication no
 PermitRootLogin prohibit-password
 EOF
+  # A machine that cannot be reached: a port where nothing listens.
   cat > "$daemons/ssh_config" << EOF
-Host 127.0.0.1
+Host unreachable
+  HostName 127.0.0.1
+  Port $(free_port)
+Host 127.0.0.1 unreachable
   Port $port
   IdentityFile $daemons/user
   BatchMode yes
@@ -303,54 +316,41 @@ EOF
 
   make_tree 5 || exit 2
   blocks exp && blocks out || exit 2
+  export LINES_A_JOB=50
   # An interrupt part way, as from a terminal, to this process group.
   setsid "$examples/parallel/convert.sh" list out "${ssh[@]}" &
   job=$!
-  until_true 30 eval '[ "$(cat log 2> /dev/null | wc -l)" -gt 50 ]'
+  until_true 30 progress 50
   kill -INT -- -$job
   wait $job
   until_true 30 eval '[ -z "$(cat /proc/$sshd/task/$sshd/children)" ]' ||
     fail "parallel: the jobs over ssh did not end"
-  # A worker shell signalled alone lets its conversion in flight end whole,
-  # after the ssh session that started it has gone.
+  # A program whose ssh session has gone ends its conversions in flight.
   until_true 30 eval '! converting' || fail "parallel: a conversion did not end"
   stopped parallel
   "$examples/parallel/convert.sh" list out "${ssh[@]}"
   [ $? = 1 ] || fail "parallel: not status 1 with failures"
   same_tree parallel
-}
-
-tar_shard() {
-  make_tree 2 || exit 2
-  mkdir in/blocked && mv in/blocked.pdb in/blocked/x.pdb &&
-    tar --hard-dereference -czf shard.tar.gz in && blocks exp && blocks out || exit 2
-  cat > failures << 'EOF'
-in/bad.pdb.gz	Could not read /dev/stdin
-in/blocked/x.pdb	mkdir: cannot create directory 'out/in/blocked': File exists
-in/linked.pdb	This file could not be opened. Dying
-in/short.pdb	/dev/stdin:1: coordinate record shorter than 46 characters
-EOF
-  # Run again, only what failed is converted, and its failures are told anew.
-  touch done
-  for run in first second; do
-    "$examples/tar/convert_shard.sh" shard.tar.gz out
-    [ $? = 1 ] || fail "tar, $run run: not status 1 with failures"
-    same_tree "tar, $run run"
-    find out -name '*.pdb' -type f | sort > done
-    mv log "log.$run"
-  done
-  printf "out/in/%s\n" bad.pdb linked.pdb short.pdb | diff - <(sort log.second) ||
-    fail "tar: the second run converted more than what had failed"
-  head -c 2000 shard.tar.gz > cut.tar.gz
-  "$examples/tar/convert_shard.sh" cut.tar.gz out
-  [ $? = 1 ] && grep -q '^cut.tar.gz	' out/failed/cut.tsv ||
-    fail "tar: a damaged shard is not a failure"
+  # The blocks sent to a machine not reached are named, input by input, and
+  # only they are not converted.
+  "$examples/parallel/convert.sh" list out2 "${ssh[@]}" -S 1/unreachable
+  [ $? = 1 ] || fail "parallel: not status 1 with a machine not reached"
+  grep ' on unreachable: status 255$' out2/failed/parallel.tsv | cut -f 1 > lost
+  [ -s lost ] && [ -z "$(cut -f 1 out2/failed/parallel.tsv | sort | uniq -d)" ] ||
+    fail "parallel: a machine not reached: $(head -3 out2/failed/parallel.tsv)"
+  while IFS= read -r input; do
+    output=${input%.gz} output=${output%.*}.pdb
+    if grep -qxF -- "$input" lost; then
+      [ ! -e "out2/$output" ]
+    else
+      cmp -s "exp/$output" "out2/$output"
+    fi || fail "parallel: $input, named or not, converted or not"
+  done < good
 }
 
 case $scenario in
   slurm) slurm ;;
   parallel) parallel ;;
-  tar) tar_shard ;;
   *) echo "unknown scenario: $scenario"; exit 2 ;;
 esac
 exit $failed

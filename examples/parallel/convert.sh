@@ -34,22 +34,23 @@ parallel --will-cite --wd . --env PATH "$@" --pipe -N "$lines" \
   --joblog "$joblog" -q pdb_convert_many -j 1 -- "$outdir" \
   < "$list" > "$failures"
 status=$?
-# A job that ended with 0 or 1 named its own failures; another one's inputs
-# are named here, as the program names an input: without a CR before the
-# line's end, tabs as blanks.
+# A job that ended with 0 or 1 named its own failures; the other inputs of
+# another one are named here, as the program names an input: without a CR
+# before the line's end, tabs as blanks, and once.
 awk -F '\t' -v lines="$lines" '
-  FNR == NR {
+  FILENAME == ARGV[1] { sub(/\t[^\t]*$/, ""); named[$0]; next }
+  FILENAME == ARGV[2] {
     if (FNR > 1 && ($7 !~ /^[01]$/ || $8 != 0))
       why[$1] = "its block was not converted on " \
         ($2 == ":" ? "this machine" : $2) ": " \
         ($8 != 0 ? "killed by signal " $8 : "status " $7)
     next
   }
-  { sub(/\r$/, "") }
-  $0 != "" && (int((FNR - 1) / lines) + 1) in why {
-    gsub(/\t/, " ")
+  { sub(/\r$/, ""); gsub(/\t/, " ") }
+  $0 != "" && !($0 in named) && (int((FNR - 1) / lines) + 1) in why {
+    named[$0]
     print $0 "\t" why[int((FNR - 1) / lines) + 1]
-  }' "$joblog" "$list" >> "$failures" || status=2
+  }' "$failures" "$joblog" "$list" >> "$failures" || status=2
 if [ -s "$failures" ]; then
   exit 1
 fi

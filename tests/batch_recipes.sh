@@ -235,7 +235,7 @@ EOF
   job=$(sbatch --array=0-2 -c 2 -o /dev/null \
         "$examples/slurm/convert.sbatch" list out) || exit 1
   job=${job##* }
-  until_true 30 progress 600
+  until_true 30 progress 300
   scancel "$job"
   until_true 30 eval '[ -z "$(squeue -h -j "$job" 2> /dev/null)" ]' ||
     fail "slurm: the cancelled tasks did not end"

@@ -366,11 +366,14 @@ in/linked.pdb	This file could not be opened. Dying
 in/missing.pdb	No file
 in/short.pdb	in/short.pdb:1: coordinate record shorter than 46 characters
 EOF
-  # A CRLF list at -j 1, a NUL-separated one at -j 2.
+  # A CRLF list in a file, longer than a buffer, at -j 1; a NUL-separated
+  # one at -j 2.
+  { cat list; yes in/1ABC.CIF.GZ | head -n 400; } | sed 's/$/\r/' > list.crlf
+  tr '\n' '\0' < list > list.nul
   for j in 1 2; do
     rm -rf out && blocks out || exit 2
-    if [ $j = 1 ]; then sed 's/$/\r/' list; else tr '\n' '\0' < list; fi |
-      "$many" -j $j $([ $j = 2 ] && echo -0) out > failed.tsv
+    if [ $j = 1 ]; then "$many" -j 1 out < list.crlf; else
+      "$many" -j 2 -0 out < list.nul; fi > failed.tsv
     status=$?
     [ $status = 1 ] || fail "many -j $j: status $status with failures"
     diff -r --no-dereference exp out > /dev/null ||

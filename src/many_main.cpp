@@ -100,12 +100,13 @@ static void take(conversion& c, dev_t device, ino_t inode) {
       return;
     }
     // A file named twice is converted once; a member added to its shard
-    // again replaces the earlier copy, as tar -x would.
+    // again replaces the earlier copy, as tar -x would, whatever its time.
     if (c.descriptor < 0 && c.copy_of.empty()) {
       count_done();
       return;
     }
   }
+  bool again = !is_first;
   wait_for_output(c.output);
   struct stat status;
   if (stat(c.output.c_str(), &status) == 0) {
@@ -113,7 +114,7 @@ static void take(conversion& c, dev_t device, ino_t inode) {
       refuse(c, "its output " + c.output + " is the input itself");
       return;
     }
-    if (same_time(status, c.modified)) {
+    if (!again && same_time(status, c.modified)) {
       if (c.descriptor >= 0) close(c.descriptor);
       count_done();
       return;
@@ -131,9 +132,10 @@ static void take_file(const std::string& path) {
   }
   struct stat status;
   if (stat(path.c_str(), &status) != 0) {
-    // Converted all the same, for pdb_convert's own message.
+    // Converted all the same, for pdb_convert's own message; no output's
+    // time is this.
     c.modified = {0, UTIME_OMIT};
-    run(c);
+    take(c, 0, 0);
     return;
   }
 #ifdef __APPLE__

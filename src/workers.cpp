@@ -250,6 +250,10 @@ static void copy_output(const std::string& from, const std::string& to) {
     sigaction(kChangedSignals[i], &started_actions[i], nullptr);
   }
   sigprocmask(SIG_SETMASK, &started_mask, nullptr);
+  // The list of inputs stays the loop's: at exit the C library would move
+  // a seekable standard input back to where its buffer was read to.
+  int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  dup2(null, 0);
   dup2(pipe, 1);
   dup2(pipe, 2);
   close(pipe);

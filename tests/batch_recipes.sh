@@ -10,6 +10,7 @@
 #   parallel  GNU parallel over ssh to an sshd started here, interrupted and
 #             run again; a machine that cannot be reached (needs root,
 #             parallel, openssh-server and -client)
+#   many      pdb_convert_many, beside <pdb_convert>, on lists and shards
 set -u
 exe=$1 src=$2 work=$3 scenario=$4
 examples=$src/examples
@@ -28,8 +29,8 @@ needs() {
   done
 }
 # The recipes do not change with the build, and a sanitizer's program makes
-# these tests three times as long.
-if [ -n "${ASAN_OPTIONS-}" ]; then
+# these tests three times as long; pdb_convert_many's own scenario runs there.
+if [ -n "${ASAN_OPTIONS-}" ] && [ "$scenario" != many ]; then
   echo "$scenario: a sanitizer's build: skipped; the test workflow's build" \
        "runs it (cmake --workflow --preset test)"
   exit 77
@@ -348,9 +349,119 @@ EOF
   done < good
 }
 
+# pdb_convert_many on lists and shards: the outputs of direct runs whatever
+# -j, each failure named, nothing written out of OUTDIR or over an input,
+# what is up to date skipped, and a stop part way leaving nothing partial.
+many() {
+  local many=${exe%/*}/pdb_convert_many j status before member name pid
+  local top=${PWD#/}
+  top=${top%%/*}
+  make_tree 2 || exit 2
+  cp "in/s 0/s 0/z.cif.gz" in/1ABC.CIF.GZ && cp "exp/in/s 0/s 0/z.pdb" exp/in/1ABC.pdb &&
+    echo in/1ABC.CIF.GZ >> list && blocks exp || exit 2
+  cat > failures << 'EOF'
+in/bad.pdb.gz	Could not read in/bad.pdb.gz
+in/blocked/x.pdb	Could not make directory out/in/blocked: File exists
+in/linked.pdb	This file could not be opened. Dying
+in/missing.pdb	No file
+in/short.pdb	in/short.pdb:1: coordinate record shorter than 46 characters
+EOF
+  # A CRLF list in a file, longer than a buffer, at -j 1; a NUL-separated
+  # one at -j 2.
+  { cat list; yes in/1ABC.CIF.GZ | head -n 400; } | sed 's/$/\r/' > list.crlf
+  tr '\n' '\0' < list > list.nul
+  for j in 1 2; do
+    rm -rf out && blocks out || exit 2
+    if [ $j = 1 ]; then "$many" -j 1 out < list.crlf; else
+      "$many" -j 2 -0 out < list.nul; fi > failed.tsv
+    status=$?
+    [ $status = 1 ] || fail "many -j $j: status $status with failures"
+    diff -r --no-dereference exp out > /dev/null ||
+      fail "many -j $j: outputs differ from direct runs:" \
+           "$(diff -rq --no-dereference exp out | head -3)"
+    sort failed.tsv | diff failures - || fail "many -j $j: the failure lines"
+  done
+  # Up to date: nothing replaced but the outputs of an input whose time
+  # changed (four names of one file).
+  before=$(find out -type f -printf '%i %p\n' | sort)
+  touch -d 2001-01-01 "in/s 0/s 0/c.cif"
+  "$many" out < list > /dev/null
+  [ "$(find out -type f -printf '%i %p\n' | sort | comm -13 <(echo "$before") - |
+       grep -c '/c\.pdb$')" = 4 ] &&
+    [ "$(find out -type f -printf '%i %p\n' | sort | comm -3 <(echo "$before") - |
+         grep -vc '/c\.pdb$')" = 0 ] ||
+    fail "many: not only the outputs of the changed input converted again"
+  # Refused: a path out of OUTDIR, that not yet made; the input as its own
+  # output; a second input to one output, naming the first, the same input
+  # twice converted once; a directory as the list.
+  cp in/1ABC.CIF.GZ in/c.pdb.gz
+  (cd in && printf '%s\n' "../in/s 0/s 0/a b.pdb" | "$many" ../fresh) > failed.tsv
+  printf '%s\n' "$PWD/in/s 0/s 0/a b.pdb" | "$many" / >> failed.tsv
+  printf '%s\n' in/c.pdb.gz in/c.pdb.gz "in/s 0/../c.pdb.gz" in/c.cif |
+    "$many" pair >> failed.tsv
+  printf '%s\t%s\n' "../in/s 0/s 0/a b.pdb" "leads out of OUTDIR" \
+    "$PWD/in/s 0/s 0/a b.pdb" \
+    "its output $PWD/in/s 0/s 0/a b.pdb is the input itself" \
+    "in/s 0/../c.pdb.gz" "leads out of OUTDIR" \
+    in/c.cif "pair/in/c.pdb is the output of in/c.pdb.gz" |
+    diff - failed.tsv || fail "many: the refusals"
+  cmp "in/s 0/s 0/a b.pdb" "$examples/peptide.pdb" ||
+    fail "many: an input written"
+  "$many" out < in > failed.tsv 2> /dev/null
+  [ $? = 1 ] && [ ! -s failed.tsv ] || fail "many: a directory as the list"
+  # A shard: hard links (cp -al made them), a member added again, a
+  # symbolic link and an absolute name; compressed with xz and zstd.
+  ln -s "s 0/s 0/c.cif" in/l.cif && tar -cf s.tar in/1ABC.CIF.GZ "in/s 0" \
+    "in/s 1" && cp "$examples/peptide.pdb" in/1ABC.CIF.GZ &&
+    tar -rf s.tar in/1ABC.CIF.GZ in/l.cif && tar -rPf s.tar "$PWD/in/s 0/s 0/x.cif" &&
+    xz -k s.tar && zstd -q s.tar && rm -r exp/in/blocked exp/in/linked.pdb &&
+    cp "$examples/peptide_converted.pdb" exp/in/1ABC.pdb &&
+    mkdir -p "exp/${PWD#/}/in/s 0/s 0" &&
+    cp "exp/in/s 0/s 0/x.pdb" "exp/${PWD#/}/in/s 0/s 0" || exit 2
+  for shard in s.tar.xz s.tar.zst; do
+    rm -rf out
+    "$many" out "$shard" > failed.tsv
+    [ $? = 1 ] && printf '%s\t%s\n' "$shard:in/l.cif" \
+      "is a symbolic link, not a file" | diff - failed.tsv &&
+      diff -r --no-dereference exp out ||
+      fail "many $shard: failures or outputs differ from direct runs"
+  done
+  # Cut inside a member: that member and the shard fail, with no output;
+  # the whole shard then converts it.
+  read -r member name < <(tar -tRvf s.tar | sed -n 's/^block \([0-9]*\): -[^ ]* [^ ]* *[0-9]\{4,\} [^ ]* [^ ]* \(.*\.\(pdb\|cif\)\)$/\1 \2/p')
+  head -c $(((member + 1) * 512 + 600)) s.tar > cut.tar && rm -rf out || exit 2
+  "$many" out cut.tar > failed.tsv
+  [ $? = 1 ] && [ "$(cut -f 1 failed.tsv)" = "cut.tar:$name
+cut.tar" ] && [ ! -e "out/${name%.*}.pdb" ] ||
+    fail "many: a member cut short is not a failure, or has an output"
+  "$many" out s.tar > /dev/null
+  diff -r --no-dereference exp out > /dev/null ||
+    fail "many: the whole shard after a cut one"
+  # SIGTERM while a conversion waits on its input, a FIFO: nothing partial,
+  # no hidden file, ended by the signal; a new run completes.
+  rm -rf out && mkfifo in/slow.pdb && exec 3<> in/slow.pdb &&
+    head -c 3000 "$examples/peptide.pdb" >&3 || exit 2
+  (echo in/slow.pdb; grep -v '^in/[a-z]*[./]' list) | "$many" -j 2 out > /dev/null &
+  pid=$!
+  until_true 10 eval '[ -n "$(find out -name ".slow.pdb.*")" ]'
+  kill -TERM $pid
+  wait $pid
+  status=$?
+  exec 3>&-
+  [ $status = 143 ] && [ -z "$(find out -name '.*')" ] &&
+    [ ! -e out/in/slow.pdb ] || fail "many: stopped, status $status, or left" \
+      "$(find out -name '.*' -o -name slow.pdb)"
+  rm in/slow.pdb && cp "$examples/peptide.pdb" in/slow.pdb &&
+    cp "$examples/peptide_converted.pdb" exp/in/slow.pdb &&
+    (echo in/slow.pdb; grep -v '^in/[a-z]*[./]' list) | "$many" out &&
+    diff -r --no-dereference -x "$top" exp out > /dev/null ||
+    fail "many: the run after a stop"
+}
+
 case $scenario in
   slurm) slurm ;;
   parallel) parallel ;;
+  many) many ;;
   *) echo "unknown scenario: $scenario"; exit 2 ;;
 esac
 exit $failed

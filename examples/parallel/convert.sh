@@ -36,7 +36,8 @@ parallel --will-cite --wd . --env PATH "$@" --pipe -N "$lines" \
 status=$?
 # A job that ended with 0 or 1 named its own failures; the other inputs of
 # another one are named here, as the program names an input: without a CR
-# before the line's end, tabs as blanks, and once.
+# before the line's end, tabs as blanks, and once (the failure file is read
+# whole before anything is appended to it).
 awk -F '\t' -v lines="$lines" '
   FILENAME == ARGV[1] { sub(/\t[^\t]*$/, ""); named[$0]; next }
   FILENAME == ARGV[2] {

@@ -28,9 +28,16 @@ static const long long kProgressInterval = 250000000;
 static const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 static const int kChangedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
+// A worker converts input after input sent to it through jobs, and after
+// each that it converted prints a NUL byte, which no message holds; the
+// first failure ends it, as it ends pdb_convert, and a new one takes its
+// place. A member, whose bytes are in a descriptor, gets a worker of its
+// own, forked with the descriptor, which converts it alone (jobs: -1).
 struct worker {
   pid_t pid;
   int pipe;  // its standard output and error, read here
+  int jobs;  // the inputs sent to it; -1: it converts one input, then ends
+  bool busy;
   std::string input;
   std::string output;
   std::string messages;
@@ -198,11 +205,18 @@ static void give_time(const conversion& c) {
 }
 
 std::string make_directories(const std::string& path) {
+  // Most outputs go where an earlier one went.
+  struct stat status;
+  std::size_t last = path.rfind('/');
+  if (last != std::string::npos && last > 0 &&
+      stat(path.substr(0, last).c_str(), &status) == 0 &&
+      S_ISDIR(status.st_mode)) {
+    return std::string();
+  }
   for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
     std::string directory = path.substr(0, slash);
     if (mkdir(directory.c_str(), 0777) == 0) continue;
-    struct stat status;
     if (errno == EEXIST && stat(directory.c_str(), &status) == 0 &&
         S_ISDIR(status.st_mode)) {
       continue;
@@ -243,21 +257,8 @@ static void copy_output(const std::string& from, const std::string& to) {
   }
 }
 
-// In the new process: the program's signal actions and mask as it started,
-// its messages into the pipe, and then the conversion, with pdb_convert's
-// messages and exits.
-[[noreturn]] static void convert_here(const conversion& c, int pipe) {
-  for (std::size_t i = 0; i < std::size(kChangedSignals); ++i) {
-    sigaction(kChangedSignals[i], &started_actions[i], nullptr);
-  }
-  sigprocmask(SIG_SETMASK, &started_mask, nullptr);
-  // The list of inputs stays the loop's: at exit the C library would move
-  // a seekable standard input back to where its buffer was read to.
-  int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  dup2(null, 0);
-  dup2(pipe, 1);
-  dup2(pipe, 2);
-  close(pipe);
+// Converts c, with pdb_convert's messages and exits.
+static void convert(const conversion& c) {
   std::string unmade = make_directories(c.output);
   if (!unmade.empty()) {
     fprintf(stderr, "Could not make directory %s: %s\n", unmade.c_str(),
@@ -271,6 +272,69 @@ static void copy_output(const std::string& from, const std::string& to) {
     convert_pdb(c.input, c.output);
   }
   give_time(c);
+}
+
+// Reads the next job sent: input, output and time, each ended by a NUL
+// byte. False once no more will come.
+static bool next_job(FILE* jobs, conversion& c) {
+  char* field = nullptr;
+  std::size_t room = 0;
+  std::string fields[3];
+  for (std::string& f : fields) {
+    ssize_t length = getdelim(&field, &room, '\0', jobs);
+    if (length <= 0) break;
+    f.assign(field, length - 1);
+  }
+  free(field);
+  if (fields[2].empty()) return false;
+  c.input = fields[0];
+  c.output = fields[1];
+  long long seconds = 0;
+  long nanoseconds = 0;
+  sscanf(fields[2].c_str(), "%lld %ld", &seconds, &nanoseconds);
+  c.modified = {time_t(seconds), nanoseconds};
+  return true;
+}
+
+static void send_job(const worker& w, const conversion& c) {
+  char time[64];
+  int length = snprintf(time, sizeof time, "%lld %ld",
+                        (long long)c.modified.tv_sec, c.modified.tv_nsec);
+  std::string job =
+      c.input + '\0' + c.output + '\0' + std::string(time, length) + '\0';
+  write_all(w.jobs, job.data(), job.size());
+}
+
+// In the new process: the program's signal actions and mask as it started,
+// its messages into the pipe, none of the other workers' pipes, and then the
+// conversion of c, or, with jobs, of each input sent.
+[[noreturn]] static void work(const conversion& c, int pipe, int jobs) {
+  for (std::size_t i = 0; i < std::size(kChangedSignals); ++i) {
+    sigaction(kChangedSignals[i], &started_actions[i], nullptr);
+  }
+  sigprocmask(SIG_SETMASK, &started_mask, nullptr);
+  for (const worker& w : workers) {
+    close(w.pipe);
+    if (w.jobs >= 0) close(w.jobs);
+  }
+  // The list of inputs stays the loop's: at exit the C library would move
+  // a seekable standard input back to where its buffer was read to.
+  int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  dup2(null, 0);
+  dup2(pipe, 1);
+  dup2(pipe, 2);
+  close(pipe);
+  if (jobs < 0) {
+    convert(c);
+    exit(0);
+  }
+  FILE* sent = fdopen(jobs, "r");
+  conversion next;
+  while (sent != nullptr && next_job(sent, next)) {
+    convert(next);
+    fflush(stdout);
+    write_all(1, "", 1);
+  }
   exit(0);
 }
 
@@ -278,7 +342,9 @@ static void copy_output(const std::string& from, const std::string& to) {
 static void report_end(worker& w, int status) {
   // A worker stopped by the signal that stops the run has not failed: its
   // input is converted by the next run.
-  if (WIFSIGNALED(status) && WTERMSIG(status) == stop_signal) return;
+  if (!w.busy || (WIFSIGNALED(status) && WTERMSIG(status) == stop_signal)) {
+    return;
+  }
   std::string progress = "Writing data to " + w.output + "\n";
   std::size_t at = w.messages.find(progress);
   if (at != std::string::npos) w.messages.erase(at, progress.size());
@@ -308,13 +374,23 @@ static void read_worker(std::size_t i) {
   ssize_t n = read(w.pipe, bytes, sizeof bytes);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
   if (n > 0) {
+    const char* end = bytes + n;
+    const char* converted = static_cast<const char*>(memchr(bytes, '\0', n));
+    const char* rest = converted != nullptr ? converted + 1 : bytes;
+    if (converted != nullptr) {
+      w.busy = false;
+      w.messages.clear();
+      count_done();
+    }
     if (w.messages.size() < kMessagesKept) {
       w.messages.append(
-          bytes, std::min<std::size_t>(n, kMessagesKept - w.messages.size()));
+          rest,
+          std::min<std::size_t>(end - rest, kMessagesKept - w.messages.size()));
     }
     return;
   }
   close(w.pipe);
+  if (w.jobs >= 0) close(w.jobs);
   int status = 0;
   while (waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
   }
@@ -346,52 +422,107 @@ static void wait_for_workers() {
 
 static bool writes(const std::string& output) {
   for (const worker& w : workers) {
-    if (w.output == output) return true;
+    if (w.busy && w.output == output) return true;
   }
   return false;
+}
+
+static std::size_t busy_workers() {
+  std::size_t busy = 0;
+  for (const worker& w : workers) busy += w.busy;
+  return busy;
+}
+
+// A worker waiting for an input, or nullptr.
+static worker* idle_worker() {
+  for (worker& w : workers) {
+    if (!w.busy && w.jobs >= 0) return &w;
+  }
+  return nullptr;
 }
 
 void wait_for_output(const std::string& output) {
   while (writes(output)) wait_for_workers();
 }
 
-static void close_descriptor_of(const conversion& c) {
-  if (c.descriptor >= 0) close(c.descriptor);
-}
-
-void run(const conversion& c) {
-  wait_for_output(c.output);
-  while (workers.size() >= most_workers && !stopping()) wait_for_workers();
-  int ends[2];
-  if (stopping() || pipe(ends) != 0) {
-    if (!stopping()) report_failure(c.input, strerror(errno));
-    close_descriptor_of(c);
-    return;
+// Forks a worker for c: one that converts c alone where c's bytes are in a
+// descriptor or another output, and otherwise one that takes jobs. Returns
+// it, or nullptr where it cannot be started.
+static worker* start_worker(const conversion& c) {
+  bool alone = c.descriptor >= 0 || !c.copy_of.empty();
+  int ends[2], jobs[2] = {-1, -1};
+  if (pipe(ends) != 0) return nullptr;
+  if (!alone && pipe(jobs) != 0) {
+    close(ends[0]);
+    close(ends[1]);
+    return nullptr;
   }
   own_end(ends[0]);
-  fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+  for (int fd : {ends[1], jobs[0], jobs[1]}) {
+    if (fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
   // A stop signal that reaches the worker before it has put back the
   // program's own actions waits until it has.
   sigset_t stops = stop_set(), previous;
   sigprocmask(SIG_BLOCK, &stops, &previous);
   pid_t pid = fork();
-  if (pid == 0) convert_here(c, ends[1]);
+  if (pid == 0) {
+    if (jobs[1] >= 0) close(jobs[1]);
+    work(c, ends[1], jobs[0]);
+  }
   int fork_error = errno;
   sigprocmask(SIG_SETMASK, &previous, nullptr);
-  close(ends[1]);
-  close_descriptor_of(c);
+  for (int fd : {ends[1], jobs[0]}) {
+    if (fd >= 0) close(fd);
+  }
   if (pid < 0) {
     close(ends[0]);
-    report_failure(
-        c.input, std::string("cannot start a worker: ") + strerror(fork_error));
+    if (jobs[1] >= 0) close(jobs[1]);
+    errno = fork_error;
+    return nullptr;
+  }
+  workers.push_back({pid, ends[0], jobs[1], false, std::string(), std::string(),
+                     std::string()});
+  return &workers.back();
+}
+
+void run(const conversion& c) {
+  wait_for_output(c.output);
+  while (busy_workers() >= most_workers && !stopping()) wait_for_workers();
+  bool alone = c.descriptor >= 0 || !c.copy_of.empty();
+  worker* w = stopping() || alone ? nullptr : idle_worker();
+  if (w == nullptr && !stopping()) w = start_worker(c);
+  if (c.descriptor >= 0) close(c.descriptor);
+  if (w == nullptr) {
+    if (!stopping()) {
+      report_failure(c.input,
+                     std::string("cannot start a worker: ") + strerror(errno));
+    }
     return;
   }
-  workers.push_back({pid, ends[0], c.input, c.output, std::string()});
+  if (!alone) send_job(*w, c);
+  w->busy = true;
+  w->input = c.input;
+  w->output = c.output;
+  w->messages.clear();
+}
+
+// Tells the workers waiting for an input that none will come.
+static void end_idle_workers() {
+  for (worker& w : workers) {
+    if (!w.busy && w.jobs >= 0) {
+      close(w.jobs);
+      w.jobs = -1;
+    }
+  }
 }
 
 void finish_workers() {
   if (stop_signal != 0) forward_stop();
-  while (!workers.empty()) wait_for_workers();
+  while (!workers.empty()) {
+    end_idle_workers();
+    wait_for_workers();
+  }
   if (show_progress) print_progress(true);
   if (stop_signal == 0) return;
   int signal_number = stop_signal;

@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,15 +30,14 @@ static const long long kProgressInterval = 250000000;
 static const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 static const int kChangedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
-// A worker converts input after input sent to it through jobs, and after
-// each that it converted prints a NUL byte, which no message holds; the
-// first failure ends it, as it ends pdb_convert, and a new one takes its
-// place. A member, whose bytes are in a descriptor, gets a worker of its
-// own, forked with the descriptor, which converts it alone (jobs: -1).
+// A worker converts input after input sent to it through jobs, a member's
+// descriptor with it, and after each that it converted prints a NUL byte,
+// which no message holds; the first failure ends it, as it ends
+// pdb_convert, and a new one takes its place.
 struct worker {
   pid_t pid;
   int pipe;  // its standard output and error, read here
-  int jobs;  // the inputs sent to it; -1: it converts one input, then ends
+  int jobs;  // a socket the inputs are sent through; -1 once none will be
   bool busy;
   std::string input;
   std::string output;
@@ -274,41 +275,91 @@ static void convert(const conversion& c) {
   give_time(c);
 }
 
-// Reads the next job sent: input, output and time, each ended by a NUL
-// byte. False once no more will come.
-static bool next_job(FILE* jobs, conversion& c) {
-  char* field = nullptr;
-  std::size_t room = 0;
-  std::string fields[3];
-  for (std::string& f : fields) {
-    ssize_t length = getdelim(&field, &room, '\0', jobs);
-    if (length <= 0) break;
-    f.assign(field, length - 1);
+// The fields of a job, each ended by a NUL byte: input, output, the output
+// that a hard-link member copies, and the time.
+static const int kJobFields = 4;
+
+// Reads bytes of the next job, and the descriptor sent with them, if any,
+// into descriptor. Returns what recvmsg does.
+static ssize_t receive(int jobs, char* bytes, std::size_t size,
+                       int& descriptor) {
+  iovec io = {bytes, size};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+  msghdr message;
+  memset(&message, 0, sizeof message);
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  ssize_t n;
+  while ((n = recvmsg(jobs, &message, 0)) < 0 && errno == EINTR) {
   }
-  free(field);
-  if (fields[2].empty()) return false;
-  c.input = fields[0];
-  c.output = fields[1];
+  cmsghdr* header = n > 0 ? CMSG_FIRSTHDR(&message) : nullptr;
+  if (header != nullptr && header->cmsg_type == SCM_RIGHTS) {
+    memcpy(&descriptor, CMSG_DATA(header), sizeof descriptor);
+    fcntl(descriptor, F_SETFD, FD_CLOEXEC);
+  }
+  return n;
+}
+
+// Reads the next job; false once none will come. The loop sends one only
+// to a worker that waits, so that no job's bytes follow another's.
+static bool next_job(int jobs, conversion& c) {
+  std::string job;
+  c.descriptor = -1;
+  while (std::count(job.begin(), job.end(), '\0') < kJobFields) {
+    char bytes[4096];
+    ssize_t n = receive(jobs, bytes, sizeof bytes, c.descriptor);
+    if (n <= 0) return false;
+    job.append(bytes, n);
+  }
+  std::string* fields[] = {&c.input, &c.output, &c.copy_of};
+  std::size_t start = 0;
+  for (std::string* field : fields) {
+    std::size_t end = job.find('\0', start);
+    field->assign(job, start, end - start);
+    start = end + 1;
+  }
   long long seconds = 0;
   long nanoseconds = 0;
-  sscanf(fields[2].c_str(), "%lld %ld", &seconds, &nanoseconds);
+  sscanf(job.c_str() + start, "%lld %ld", &seconds, &nanoseconds);
   c.modified = {time_t(seconds), nanoseconds};
   return true;
 }
 
+// Sends c to w, with its descriptor, if any.
 static void send_job(const worker& w, const conversion& c) {
   char time[64];
   int length = snprintf(time, sizeof time, "%lld %ld",
                         (long long)c.modified.tv_sec, c.modified.tv_nsec);
-  std::string job =
-      c.input + '\0' + c.output + '\0' + std::string(time, length) + '\0';
-  write_all(w.jobs, job.data(), job.size());
+  std::string job = c.input + '\0' + c.output + '\0' + c.copy_of + '\0' +
+                    std::string(time, length) + '\0';
+  iovec io = {&job[0], job.size()};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+  msghdr message;
+  memset(&message, 0, sizeof message);
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  if (c.descriptor >= 0) {
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    memcpy(CMSG_DATA(header), &c.descriptor, sizeof(int));
+  }
+  ssize_t n;
+  while ((n = sendmsg(w.jobs, &message, 0)) < 0 && errno == EINTR) {
+  }
+  // A worker that ended meanwhile is told by the end of its pipe.
+  if (n > 0) write_all(w.jobs, job.data() + n, job.size() - n);
 }
 
 // In the new process: the program's signal actions and mask as it started,
-// its messages into the pipe, none of the other workers' pipes, and then the
-// conversion of c, or, with jobs, of each input sent.
-[[noreturn]] static void work(const conversion& c, int pipe, int jobs) {
+// its messages into the pipe, none of the other workers' descriptors, and
+// then the conversion of each input sent through jobs.
+[[noreturn]] static void work(int pipe, int jobs) {
   for (std::size_t i = 0; i < std::size(kChangedSignals); ++i) {
     sigaction(kChangedSignals[i], &started_actions[i], nullptr);
   }
@@ -324,13 +375,8 @@ static void send_job(const worker& w, const conversion& c) {
   dup2(pipe, 1);
   dup2(pipe, 2);
   close(pipe);
-  if (jobs < 0) {
-    convert(c);
-    exit(0);
-  }
-  FILE* sent = fdopen(jobs, "r");
   conversion next;
-  while (sent != nullptr && next_job(sent, next)) {
+  while (next_job(jobs, next)) {
     convert(next);
     fflush(stdout);
     write_all(1, "", 1);
@@ -445,39 +491,33 @@ void wait_for_output(const std::string& output) {
   while (writes(output)) wait_for_workers();
 }
 
-// Forks a worker for c: one that converts c alone where c's bytes are in a
-// descriptor or another output, and otherwise one that takes jobs. Returns
-// it, or nullptr where it cannot be started.
-static worker* start_worker(const conversion& c) {
-  bool alone = c.descriptor >= 0 || !c.copy_of.empty();
-  int ends[2], jobs[2] = {-1, -1};
+// Forks a worker; returns it, or nullptr with errno set.
+static worker* start_worker() {
+  int ends[2], jobs[2];
   if (pipe(ends) != 0) return nullptr;
-  if (!alone && pipe(jobs) != 0) {
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, jobs) != 0) {
     close(ends[0]);
     close(ends[1]);
     return nullptr;
   }
   own_end(ends[0]);
-  for (int fd : {ends[1], jobs[0], jobs[1]}) {
-    if (fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
-  }
+  for (int fd : {ends[1], jobs[0], jobs[1]}) fcntl(fd, F_SETFD, FD_CLOEXEC);
   // A stop signal that reaches the worker before it has put back the
   // program's own actions waits until it has.
   sigset_t stops = stop_set(), previous;
   sigprocmask(SIG_BLOCK, &stops, &previous);
   pid_t pid = fork();
   if (pid == 0) {
-    if (jobs[1] >= 0) close(jobs[1]);
-    work(c, ends[1], jobs[0]);
+    close(jobs[1]);
+    work(ends[1], jobs[0]);
   }
   int fork_error = errno;
   sigprocmask(SIG_SETMASK, &previous, nullptr);
-  for (int fd : {ends[1], jobs[0]}) {
-    if (fd >= 0) close(fd);
-  }
+  close(ends[1]);
+  close(jobs[0]);
   if (pid < 0) {
     close(ends[0]);
-    if (jobs[1] >= 0) close(jobs[1]);
+    close(jobs[1]);
     errno = fork_error;
     return nullptr;
   }
@@ -489,9 +529,9 @@ static worker* start_worker(const conversion& c) {
 void run(const conversion& c) {
   wait_for_output(c.output);
   while (busy_workers() >= most_workers && !stopping()) wait_for_workers();
-  bool alone = c.descriptor >= 0 || !c.copy_of.empty();
-  worker* w = stopping() || alone ? nullptr : idle_worker();
-  if (w == nullptr && !stopping()) w = start_worker(c);
+  worker* w = stopping() ? nullptr : idle_worker();
+  if (w == nullptr && !stopping()) w = start_worker();
+  if (w != nullptr) send_job(*w, c);
   if (c.descriptor >= 0) close(c.descriptor);
   if (w == nullptr) {
     if (!stopping()) {
@@ -500,7 +540,6 @@ void run(const conversion& c) {
     }
     return;
   }
-  if (!alone) send_job(*w, c);
   w->busy = true;
   w->input = c.input;
   w->output = c.output;

@@ -122,14 +122,16 @@ static long long since_start() {
          (now.tv_nsec - started_at.tv_nsec);
 }
 
-static void write_all(int fd, const char* bytes, std::size_t size) {
+// Writes all of bytes; false, with errno set, where it cannot.
+static bool write_all(int fd, const char* bytes, std::size_t size) {
   while (size > 0) {
     ssize_t n = write(fd, bytes, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
+    if (n <= 0) return false;
     bytes += n;
     size -= n;
   }
+  return true;
 }
 
 static void print_progress(bool last) {
@@ -156,21 +158,6 @@ static void blank_separators(std::string& text) {
   }
 }
 
-// Writes line to standard output whole; false, with errno set, where it
-// cannot.
-static bool put_failure_line(const std::string& line) {
-  const char* bytes = line.data();
-  std::size_t size = line.size();
-  while (size > 0) {
-    ssize_t n = write(1, bytes, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    size -= n;
-  }
-  return true;
-}
-
 void report_failure(const std::string& input, std::string messages) {
   failed = true;
   ++inputs_failed;
@@ -183,7 +170,7 @@ void report_failure(const std::string& input, std::string messages) {
   line += '\n';
   // Where standard output takes no more, the line goes to standard error,
   // so that no failure is lost, and no new input is started.
-  if (output_broken || !put_failure_line(line)) {
+  if (output_broken || !write_all(1, line.data(), line.size())) {
     if (!output_broken) {
       fprintf(stderr, "pdb_convert_many: cannot write failure lines: %s\n",
               strerror(errno));

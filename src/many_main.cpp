@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <sched.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,7 +30,9 @@ struct first_input {
 };
 
 static std::string outdir;
-static std::unordered_map<std::string, first_input> outputs;
+// Never destroyed: each worker's exit would otherwise free its copy, entry
+// by entry, a cost in the number of outputs for every input.
+static auto& outputs = *new std::unordered_map<std::string, first_input>;
 
 static bool ends_with_any_case(const std::string& text, const char* suffix) {
   std::size_t size = strlen(suffix);

@@ -4,13 +4,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -27,9 +30,15 @@ static const long long kProgressInterval = 250000000;
 static const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 static const int kChangedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
+// A worker converts input after input sent to it through jobs, a member's
+// descriptor with it, and after each that it converted prints a NUL byte,
+// which no message holds; the first failure ends it, as it ends
+// pdb_convert, and a new one takes its place.
 struct worker {
   pid_t pid;
   int pipe;  // its standard output and error, read here
+  int jobs;  // a socket the inputs are sent through; -1 once none will be
+  bool busy;
   std::string input;
   std::string output;
   std::string messages;
@@ -113,14 +122,16 @@ static long long since_start() {
          (now.tv_nsec - started_at.tv_nsec);
 }
 
-static void write_all(int fd, const char* bytes, std::size_t size) {
+// Writes all of bytes; false, with errno set, where it cannot.
+static bool write_all(int fd, const char* bytes, std::size_t size) {
   while (size > 0) {
     ssize_t n = write(fd, bytes, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
+    if (n <= 0) return false;
     bytes += n;
     size -= n;
   }
+  return true;
 }
 
 static void print_progress(bool last) {
@@ -147,21 +158,6 @@ static void blank_separators(std::string& text) {
   }
 }
 
-// Writes line to standard output whole; false, with errno set, where it
-// cannot.
-static bool put_failure_line(const std::string& line) {
-  const char* bytes = line.data();
-  std::size_t size = line.size();
-  while (size > 0) {
-    ssize_t n = write(1, bytes, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    size -= n;
-  }
-  return true;
-}
-
 void report_failure(const std::string& input, std::string messages) {
   failed = true;
   ++inputs_failed;
@@ -174,7 +170,7 @@ void report_failure(const std::string& input, std::string messages) {
   line += '\n';
   // Where standard output takes no more, the line goes to standard error,
   // so that no failure is lost, and no new input is started.
-  if (output_broken || !put_failure_line(line)) {
+  if (output_broken || !write_all(1, line.data(), line.size())) {
     if (!output_broken) {
       fprintf(stderr, "pdb_convert_many: cannot write failure lines: %s\n",
               strerror(errno));
@@ -197,11 +193,18 @@ static void give_time(const conversion& c) {
 }
 
 std::string make_directories(const std::string& path) {
+  // Most outputs go where an earlier one went.
+  struct stat status;
+  std::size_t last = path.rfind('/');
+  if (last != std::string::npos && last > 0 &&
+      stat(path.substr(0, last).c_str(), &status) == 0 &&
+      S_ISDIR(status.st_mode)) {
+    return std::string();
+  }
   for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
     std::string directory = path.substr(0, slash);
     if (mkdir(directory.c_str(), 0777) == 0) continue;
-    struct stat status;
     if (errno == EEXIST && stat(directory.c_str(), &status) == 0 &&
         S_ISDIR(status.st_mode)) {
       continue;
@@ -242,21 +245,8 @@ static void copy_output(const std::string& from, const std::string& to) {
   }
 }
 
-// In the new process: the program's signal actions and mask as it started,
-// its messages into the pipe, and then the conversion, with pdb_convert's
-// messages and exits.
-[[noreturn]] static void convert_here(const conversion& c, int pipe) {
-  for (std::size_t i = 0; i < std::size(kChangedSignals); ++i) {
-    sigaction(kChangedSignals[i], &started_actions[i], nullptr);
-  }
-  sigprocmask(SIG_SETMASK, &started_mask, nullptr);
-  // The list of inputs stays the loop's: at exit the C library would move
-  // a seekable standard input back to where its buffer was read to.
-  int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  dup2(null, 0);
-  dup2(pipe, 1);
-  dup2(pipe, 2);
-  close(pipe);
+// Converts c, with pdb_convert's messages and exits.
+static void convert(const conversion& c) {
   std::string unmade = make_directories(c.output);
   if (!unmade.empty()) {
     fprintf(stderr, "Could not make directory %s: %s\n", unmade.c_str(),
@@ -270,6 +260,114 @@ static void copy_output(const std::string& from, const std::string& to) {
     convert_pdb(c.input, c.output);
   }
   give_time(c);
+}
+
+// The fields of a job, each ended by a NUL byte: input, output, the output
+// that a hard-link member copies, and the time.
+static const int kJobFields = 4;
+
+// Reads bytes of the next job, and the descriptor sent with them, if any,
+// into descriptor. Returns what recvmsg does.
+static ssize_t receive(int jobs, char* bytes, std::size_t size,
+                       int& descriptor) {
+  iovec io = {bytes, size};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+  msghdr message;
+  memset(&message, 0, sizeof message);
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  ssize_t n;
+  while ((n = recvmsg(jobs, &message, 0)) < 0 && errno == EINTR) {
+  }
+  cmsghdr* header = n > 0 ? CMSG_FIRSTHDR(&message) : nullptr;
+  if (header != nullptr && header->cmsg_type == SCM_RIGHTS) {
+    memcpy(&descriptor, CMSG_DATA(header), sizeof descriptor);
+    fcntl(descriptor, F_SETFD, FD_CLOEXEC);
+  }
+  return n;
+}
+
+// Reads the next job; false once none will come. The loop sends one only
+// to a worker that waits, so that no job's bytes follow another's.
+static bool next_job(int jobs, conversion& c) {
+  std::string job;
+  c.descriptor = -1;
+  while (std::count(job.begin(), job.end(), '\0') < kJobFields) {
+    char bytes[4096];
+    ssize_t n = receive(jobs, bytes, sizeof bytes, c.descriptor);
+    if (n <= 0) return false;
+    job.append(bytes, n);
+  }
+  std::string* fields[] = {&c.input, &c.output, &c.copy_of};
+  std::size_t start = 0;
+  for (std::string* field : fields) {
+    std::size_t end = job.find('\0', start);
+    field->assign(job, start, end - start);
+    start = end + 1;
+  }
+  long long seconds = 0;
+  long nanoseconds = 0;
+  sscanf(job.c_str() + start, "%lld %ld", &seconds, &nanoseconds);
+  c.modified = {time_t(seconds), nanoseconds};
+  return true;
+}
+
+// Sends c to w, with its descriptor, if any.
+static void send_job(const worker& w, const conversion& c) {
+  char time[64];
+  int length = snprintf(time, sizeof time, "%lld %ld",
+                        (long long)c.modified.tv_sec, c.modified.tv_nsec);
+  std::string job = c.input + '\0' + c.output + '\0' + c.copy_of + '\0' +
+                    std::string(time, length) + '\0';
+  iovec io = {&job[0], job.size()};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+  msghdr message;
+  memset(&message, 0, sizeof message);
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  if (c.descriptor >= 0) {
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    memcpy(CMSG_DATA(header), &c.descriptor, sizeof(int));
+  }
+  ssize_t n;
+  while ((n = sendmsg(w.jobs, &message, 0)) < 0 && errno == EINTR) {
+  }
+  // A worker that ended meanwhile is told by the end of its pipe.
+  if (n > 0) write_all(w.jobs, job.data() + n, job.size() - n);
+}
+
+// In the new process: the program's signal actions and mask as it started,
+// its messages into the pipe, none of the other workers' descriptors, and
+// then the conversion of each input sent through jobs.
+[[noreturn]] static void work(int pipe, int jobs) {
+  for (std::size_t i = 0; i < std::size(kChangedSignals); ++i) {
+    sigaction(kChangedSignals[i], &started_actions[i], nullptr);
+  }
+  sigprocmask(SIG_SETMASK, &started_mask, nullptr);
+  for (const worker& w : workers) {
+    close(w.pipe);
+    if (w.jobs >= 0) close(w.jobs);
+  }
+  // The list of inputs stays the loop's: at exit the C library would move
+  // a seekable standard input back to where its buffer was read to.
+  int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  dup2(null, 0);
+  dup2(pipe, 1);
+  dup2(pipe, 2);
+  close(pipe);
+  conversion next;
+  while (next_job(jobs, next)) {
+    convert(next);
+    fflush(stdout);
+    write_all(1, "", 1);
+  }
   exit(0);
 }
 
@@ -277,7 +375,9 @@ static void copy_output(const std::string& from, const std::string& to) {
 static void report_end(worker& w, int status) {
   // A worker stopped by the signal that stops the run has not failed: its
   // input is converted by the next run.
-  if (WIFSIGNALED(status) && WTERMSIG(status) == stop_signal) return;
+  if (!w.busy || (WIFSIGNALED(status) && WTERMSIG(status) == stop_signal)) {
+    return;
+  }
   std::string progress = "Writing data to " + w.output + "\n";
   std::size_t at = w.messages.find(progress);
   if (at != std::string::npos) w.messages.erase(at, progress.size());
@@ -307,13 +407,23 @@ static void read_worker(std::size_t i) {
   ssize_t n = read(w.pipe, bytes, sizeof bytes);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
   if (n > 0) {
+    const char* end = bytes + n;
+    const char* converted = static_cast<const char*>(memchr(bytes, '\0', n));
+    const char* rest = converted != nullptr ? converted + 1 : bytes;
+    if (converted != nullptr) {
+      w.busy = false;
+      w.messages.clear();
+      count_done();
+    }
     if (w.messages.size() < kMessagesKept) {
       w.messages.append(
-          bytes, std::min<std::size_t>(n, kMessagesKept - w.messages.size()));
+          rest,
+          std::min<std::size_t>(end - rest, kMessagesKept - w.messages.size()));
     }
     return;
   }
   close(w.pipe);
+  if (w.jobs >= 0) close(w.jobs);
   int status = 0;
   while (waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
   }
@@ -345,52 +455,100 @@ static void wait_for_workers() {
 
 static bool writes(const std::string& output) {
   for (const worker& w : workers) {
-    if (w.output == output) return true;
+    if (w.busy && w.output == output) return true;
   }
   return false;
+}
+
+static std::size_t busy_workers() {
+  std::size_t busy = 0;
+  for (const worker& w : workers) busy += w.busy;
+  return busy;
+}
+
+// A worker waiting for an input, or nullptr.
+static worker* idle_worker() {
+  for (worker& w : workers) {
+    if (!w.busy && w.jobs >= 0) return &w;
+  }
+  return nullptr;
 }
 
 void wait_for_output(const std::string& output) {
   while (writes(output)) wait_for_workers();
 }
 
-static void close_descriptor_of(const conversion& c) {
-  if (c.descriptor >= 0) close(c.descriptor);
-}
-
-void run(const conversion& c) {
-  wait_for_output(c.output);
-  while (workers.size() >= most_workers && !stopping()) wait_for_workers();
-  int ends[2];
-  if (stopping() || pipe(ends) != 0) {
-    if (!stopping()) report_failure(c.input, strerror(errno));
-    close_descriptor_of(c);
-    return;
+// Forks a worker; returns it, or nullptr with errno set.
+static worker* start_worker() {
+  int ends[2], jobs[2];
+  if (pipe(ends) != 0) return nullptr;
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, jobs) != 0) {
+    close(ends[0]);
+    close(ends[1]);
+    return nullptr;
   }
   own_end(ends[0]);
-  fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+  for (int fd : {ends[1], jobs[0], jobs[1]}) fcntl(fd, F_SETFD, FD_CLOEXEC);
   // A stop signal that reaches the worker before it has put back the
   // program's own actions waits until it has.
   sigset_t stops = stop_set(), previous;
   sigprocmask(SIG_BLOCK, &stops, &previous);
   pid_t pid = fork();
-  if (pid == 0) convert_here(c, ends[1]);
+  if (pid == 0) {
+    close(jobs[1]);
+    work(ends[1], jobs[0]);
+  }
   int fork_error = errno;
   sigprocmask(SIG_SETMASK, &previous, nullptr);
   close(ends[1]);
-  close_descriptor_of(c);
+  close(jobs[0]);
   if (pid < 0) {
     close(ends[0]);
-    report_failure(
-        c.input, std::string("cannot start a worker: ") + strerror(fork_error));
+    close(jobs[1]);
+    errno = fork_error;
+    return nullptr;
+  }
+  workers.push_back({pid, ends[0], jobs[1], false, std::string(), std::string(),
+                     std::string()});
+  return &workers.back();
+}
+
+void run(const conversion& c) {
+  wait_for_output(c.output);
+  while (busy_workers() >= most_workers && !stopping()) wait_for_workers();
+  worker* w = stopping() ? nullptr : idle_worker();
+  if (w == nullptr && !stopping()) w = start_worker();
+  if (w != nullptr) send_job(*w, c);
+  if (c.descriptor >= 0) close(c.descriptor);
+  if (w == nullptr) {
+    if (!stopping()) {
+      report_failure(c.input,
+                     std::string("cannot start a worker: ") + strerror(errno));
+    }
     return;
   }
-  workers.push_back({pid, ends[0], c.input, c.output, std::string()});
+  w->busy = true;
+  w->input = c.input;
+  w->output = c.output;
+  w->messages.clear();
+}
+
+// Tells the workers waiting for an input that none will come.
+static void end_idle_workers() {
+  for (worker& w : workers) {
+    if (!w.busy && w.jobs >= 0) {
+      close(w.jobs);
+      w.jobs = -1;
+    }
+  }
 }
 
 void finish_workers() {
   if (stop_signal != 0) forward_stop();
-  while (!workers.empty()) wait_for_workers();
+  while (!workers.empty()) {
+    end_idle_workers();
+    wait_for_workers();
+  }
   if (show_progress) print_progress(true);
   if (stop_signal == 0) return;
   int signal_number = stop_signal;

@@ -5,10 +5,10 @@
 
 #include <string>
 
-// One conversion of pdb_convert_many, carried out by a process of its own,
-// forked without exec: each keeps pdb_convert's messages, its exits on
-// failure and its one output at a time, and a crash or an exhausted memory
-// in one input ends only that input's process.
+// One conversion of pdb_convert_many, carried out by a worker process,
+// forked without exec, which keeps pdb_convert's messages, its exits on
+// failure and its one output at a time: a failure, a crash or an exhausted
+// memory ends only the worker converting that input.
 struct conversion {
   std::string input;    // as failure lines and messages name it
   std::string path;     // what the output is named after: the path, or member
@@ -23,8 +23,9 @@ struct conversion {
 // error to report.
 void start_workers(int count);
 
-// Starts c once fewer than count workers run, and closes its descriptor in
-// this process. Waits first for a worker writing the same output to end.
+// Starts c once fewer than count workers convert, and closes its
+// descriptor in this process. Waits first for a worker writing the same
+// output to end.
 void run(const conversion& c);
 
 // Waits for every worker to end. Where a stop signal came, sends it on to

@@ -428,7 +428,8 @@ EOF
   done
   # Cut inside a member: that member and the shard fail, with no output;
   # the whole shard then converts it.
-  read -r member name < <(tar -tRvf s.tar | sed -n 's/^block \([0-9]*\): -[^ ]* [^ ]* *[0-9]\{4,\} [^ ]* [^ ]* \(.*\.\(pdb\|cif\)\)$/\1 \2/p')
+  read -r member name < <(tar -tRvf s.tar 2> /dev/null | sed -n \
+    's/^block \([0-9]*\): -[^ ]* [^ ]* *[0-9]\{4,\} [^ ]* [^ ]* \(.*\.\(pdb\|cif\)\)$/\1 \2/p')
   head -c $(((member + 1) * 512 + 600)) s.tar > cut.tar && rm -rf out || exit 2
   "$many" out cut.tar > failed.tsv
   [ $? = 1 ] && [ "$(cut -f 1 failed.tsv)" = "cut.tar:$name
@@ -443,7 +444,7 @@ cut.tar" ] && [ ! -e "out/${name%.*}.pdb" ] ||
     head -c 3000 "$examples/peptide.pdb" >&3 || exit 2
   (echo in/slow.pdb; grep -v '^in/[a-z]*[./]' list) | "$many" -j 2 out > /dev/null &
   pid=$!
-  until_true 10 eval '[ -n "$(find out -name ".slow.pdb.*")" ]'
+  until_true 10 eval '[ -n "$(find out -name ".slow.pdb.*" 2> /dev/null)" ]'
   kill -TERM $pid
   wait $pid
   status=$?

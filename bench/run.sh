@@ -5,7 +5,8 @@
 # program and exiting at once; measures its peak memory on the large file
 # and on one of 2 GiB, and counts its instructions per coordinate record
 # with callgrind. Does the same for an mmCIF file of about a million
-# _atom_site rows. Prints figures only; nothing here passes or fails.
+# _atom_site rows. Times pdb_convert_many on 1,000 small models of each kind,
+# beside a process a file. Prints figures only; nothing here passes or fails.
 #
 # usage: bench/run.sh [scratch dir]     (default: build/bench-data)
 #   ROUNDS=n   rounds on the large file and on the mmCIF file (default 5);
@@ -15,7 +16,8 @@
 #   ONLY=pdb   only the PDB inputs; ONLY=mmcif only the mmCIF one, a
 #              minute or two: ONLY=mmcif ROUNDS=3 bench/run.sh; ONLY=small
 #              only the small files and the starts, without the peers
-#              slower than cat
+#              slower than cat; ONLY=many only pdb_convert_many's part
+#   ROUNDS_MANY=n   rounds of pdb_convert_many's part (default 3)
 #   MMCIF_ENTRY=path   the mmCIF entry whose models are repeated into the
 #              mmCIF input (plain or gzipped, one _atom_site row a line, with
 #              _atom_site.id and pdbx_PDB_model_num, and coordinates of three
@@ -31,12 +33,13 @@ data=${1:-$root/build/bench-data}
 rounds=${ROUNDS:-5}
 rounds_small=${ROUNDS_SMALL:-3}
 rounds_start=$((rounds_small * 5))
+rounds_many=${ROUNDS_MANY:-3}
 only=${ONLY:-}
 awk_program=$root/bench/convert.awk
 case $only in
-  "" | pdb | mmcif | small) ;;
+  "" | pdb | mmcif | small | many) ;;
   *)
-    echo "ONLY is pdb, mmcif or small, not $only" >&2
+    echo "ONLY is pdb, mmcif, small or many, not $only" >&2
     exit 2
     ;;
 esac
@@ -67,7 +70,8 @@ install_peers() {
 # program, as the static preset builds it.
 build() {
   (cd "$root" && cmake --preset bench > /dev/null &&
-    cmake --build --preset bench --target pdb_convert make_pdb > /dev/null &&
+    cmake --build --preset bench --target pdb_convert pdb_convert_many \
+      make_pdb > /dev/null &&
     cmake --preset bench -B build/bench-zlib -DPDB_CONVERT_INFLATE=zlib \
       > /dev/null &&
     cmake --build build/bench-zlib -j 2 --target pdb_convert > /dev/null &&
@@ -75,6 +79,7 @@ build() {
       -DPDB_CONVERT_INFLATE=zlib > /dev/null &&
     cmake --build build/bench-static -j 2 --target pdb_convert > /dev/null)
   exe=$root/build/bench/pdb_convert
+  exe_many=$root/build/bench/pdb_convert_many
   exe_zlib=$root/build/bench-zlib/pdb_convert
   exe_static=$root/build/bench-static/pdb_convert
   make_pdb=$root/build/bench/bench/make_pdb
@@ -676,6 +681,173 @@ print_instructions() {
       }'
 }
 
+# The part of pdb_convert_many: 1,000 models of about 3,000 atoms of each
+# kind in $data/many/<kind>/, the mmCIF ones written by gemmi from the
+# generator's structures, and each kind as one tar shard, <kind>.tar.
+many_kinds=(cif cif.gz pdb pdb.gz)
+many_ways=(each many_1 many_2 shard tar cat cat_all)
+declare -A many_label=([each]="one pdb_convert a file"
+  [many_1]="pdb_convert_many -j 1" [many_2]="pdb_convert_many -j 2"
+  [shard]="pdb_convert_many OUT shard.tar"
+  [tar]="tar --to-command, a member" [cat]="cat a file"
+  [cat_all]="one cat of them all")
+kManyFiles=1000
+
+make_many_inputs() {
+  local dir=$data/many f name kind
+  [ -f "$dir/made" ] && return
+  rm -rf "$dir" && mkdir -p "$dir"/{cif,cif.gz,pdb,pdb.gz,larger}
+  "$make_pdb" set "$dir/pdb" "$kManyFiles" 250000 250000 5
+  # gemmi writes a row in fewer bytes than the archive does: larger
+  # structures make mmCIF files of the archive's size.
+  "$make_pdb" set "$dir/larger" "$kManyFiles" 347000 347000 6
+  for f in "$dir"/pdb/*.pdb; do
+    name=${f##*/}
+    name=${name%.pdb}
+    gzip -c "$f" > "$dir/pdb.gz/$name.pdb.gz"
+    gemmi convert --style=aligned "$dir/larger/$name.pdb" "$dir/cif/$name.cif"
+    gzip -c "$dir/cif/$name.cif" > "$dir/cif.gz/$name.cif.gz"
+  done
+  rm -r "$dir/larger"
+  for kind in "${many_kinds[@]}"; do
+    (cd "$dir/$kind" && tar -cf "../$kind.tar" -- *)
+  done
+  touch "$dir/made"
+}
+
+# Each way converts the files of the working directory, all of one kind,
+# into the directory $1; $2 is their shard.
+many_each() {
+  local f name
+  for f in *; do
+    name=${f%.gz}
+    "$exe" "$f" "$1/${name%.*}.pdb" 2> /dev/null
+  done
+}
+many_many_1() { printf '%s\0' * | "$exe_many" -0 -j 1 "$1"; }
+many_many_2() { printf '%s\0' * | "$exe_many" -0 -j 2 "$1"; }
+many_shard() { "$exe_many" "$1" "$2"; }
+# A shard member at a time, as the tar recipe converted one before
+# pdb_convert_many: tar starts a shell for each member, which runs the
+# program where it catches its messages, and prints them as a failure line.
+many_tar() {
+  OUT=$1 EXE=$exe tar -xf "$2" --to-command='out=${TAR_FILENAME%.gz}
+    out=$OUT/${out%.*}.pdb
+    [ -e "$out" ] || m=$("$EXE" /dev/stdin "$out" 2>&1) ||
+      printf "%s\t%s\n" "$TAR_FILENAME" "$m"'
+}
+many_cat() {
+  local f
+  for f in *; do cat "$f" > "$1/$f"; done
+}
+many_cat_all() { cat -- * > "$1/all"; }
+
+# children_ms: sets ms to the CPU milliseconds, user and system, that this
+# shell's children have used, read without starting another.
+children_ms() {
+  local line user system
+  times > "$times/times"
+  { read -r line && read -r user system; } < "$times/times"
+  ms=0
+  for line in "$user" "$system"; do
+    line=${line%s}
+    ms=$((ms + ${line%%m*} * 60000))
+    line=${line#*m}
+    ms=$((ms + 10#${line%.*} * 1000 + 10#${line#*.}))
+  done
+}
+
+# time_many <rounds>: each way on each kind in turn, each round; fills
+# $times/many.<kind>.<way>.cpu with CPU ms a file and .wall with wall
+# seconds, one line a round. In the first round the outputs of every way
+# that converts must be those of a process a file.
+time_many() {
+  local n=$1 round kind way out=$data/out/many before start
+  for kind in "${many_kinds[@]}"; do
+    for way in "${many_ways[@]}"; do
+      : > "$times/many.$kind.$way.cpu"
+      : > "$times/many.$kind.$way.wall"
+    done
+  done
+  for ((round = 1; round <= n; ++round)); do
+    for kind in "${many_kinds[@]}"; do
+      for way in "${many_ways[@]}"; do
+        rm -rf "$out/$way" && mkdir -p "$out/$way"
+        children_ms
+        before=$ms start=$EPOCHREALTIME
+        (cd "$data/many/$kind" && "many_$way" "$out/$way" "../$kind.tar")
+        children_ms
+        awk -v ms=$((ms - before)) -v n="$kManyFiles" \
+          'BEGIN { printf "%.3f\n", ms / n }' >> "$times/many.$kind.$way.cpu"
+        awk -v a="$start" -v b="$EPOCHREALTIME" \
+          'BEGIN { printf "%.3f\n", b - a }' >> "$times/many.$kind.$way.wall"
+        if ((round == 1)) && [[ $way != each && $way != cat* ]]; then
+          diff -r "$out/each" "$out/$way" > /dev/null
+        fi
+      done
+    done
+  done
+}
+
+# many_row <label> <cell command...>: a table row, a cell a kind.
+many_row() {
+  local label=$1 kind cells=()
+  shift
+  for kind in "${many_kinds[@]}"; do cells+=("$("$@" "$kind")"); done
+  printf '| %-32s | %17s | %17s | %17s | %17s |\n' "$label" "${cells[@]}"
+}
+many_cpu() { median < "$times/many.$2.$1.cpu"; }
+many_wall() {
+  median < "$times/many.$2.$1.wall" |
+    awk -v n="$kManyFiles" '{ printf "%.3f", $1 * 1000 / n }'
+}
+many_ratio() { ratios "many.$3" "$1" "$2" | range; }
+
+# many_peak <command...>: its peak resident memory in MiB: that of its
+# largest process, which for a forked process counts the pages it shares.
+many_peak() {
+  /usr/bin/time -f %M -o "$times/peak" "$@" > /dev/null 2>&1
+  tail -n 1 "$times/peak" | awk '{ printf "%.1f", $1 / 1024 }'
+}
+
+print_many() {
+  local way kind sizes out=$data/out/many dir=$data/many/cif.gz
+  for kind in "${many_kinds[@]}"; do
+    sizes+="$kind $(du -k "$data/many/$kind.tar" |
+      awk -v n="$kManyFiles" '{ printf "%.0f KB", $1 * 1.024 / n }'), "
+  done
+  printf '\nmany: %d models of each kind (about %s), %d rounds\n' \
+    "$kManyFiles" "${sizes%, }" "$rounds_many"
+  printf '| %-32s | %17s | %17s | %17s | %17s |\n' \
+    "CPU ms a file (user + system)" "${many_kinds[@]}"
+  printf '|%s|%s|%s|%s|%s|\n' ---------------------------------- \
+    ------------------- ------------------- ------------------- \
+    -------------------
+  for way in "${many_ways[@]}"; do
+    many_row "${many_label[$way]}" many_cpu "$way"
+  done
+  many_row "pdb_convert_many -j 1, wall ms" many_wall many_1
+  many_row "pdb_convert_many -j 2, wall ms" many_wall many_2
+  printf '\nmany: the aims, per round in the same round\n'
+  many_row "-j 1 / a file, CPU (<= 0.5)" many_ratio many_1.cpu each.cpu
+  many_row "shard / tar, CPU (<= 0.4)" many_ratio shard.cpu tar.cpu
+  many_row "-j 2 / -j 1, files/s (>= 1.7)" many_ratio many_1.wall \
+    many_2.wall
+  printf '\nmany: peak resident memory, MiB (/usr/bin/time %%M), cif.gz\n'
+  printf '| %-21s | %-9s | %-9s | %-16s |\n' "pdb_convert, one file" \
+    "many -j 1" "many -j 2" "many -j 1, shard"
+  printf '|%s|%s|%s|%s|\n' ----------------------- ----------- ----------- \
+    ------------------
+  rm -rf "$out/peak"
+  printf '| %21s | %9s | %9s | %16s |\n' \
+    "$(many_peak "$exe" "$dir/0000.cif.gz" "$out/peak.pdb")" \
+    "$(many_peak sh -c 'find "$1" -type f -print0 |
+        "$2" -0 -j 1 "$3/1"' sh "$dir" "$exe_many" "$out/peak")" \
+    "$(many_peak sh -c 'find "$1" -type f -print0 |
+        "$2" -0 -j 2 "$3/2"' sh "$dir" "$exe_many" "$out/peak")" \
+    "$(many_peak "$exe_many" -j 1 "$out/peak/shard" "$dir.tar")"
+}
+
 install_peers
 build
 mkdir -p "$data/out"
@@ -683,6 +855,7 @@ times=$data/out/times
 mkdir -p "$times"
 
 part small && make_small_inputs
+part many && make_many_inputs
 if part pdb; then
   make_pdb_inputs
   # Every timed output must be right: check it against the awk program once,
@@ -725,7 +898,11 @@ if part mmcif; then
   printf 'single-spaced / cat per round: %s\n' \
     "$(ratios mmcif single cat | range)"
 fi
-[ "$only" = small ] || print_memory
+if part many; then
+  time_many "$rounds_many"
+  print_many
+fi
+[ "$only" = small ] || [ "$only" = many ] || print_memory
 if part pdb; then
   print_instructions "$data/callgrind.pdb" "$(records "$data/callgrind.pdb")" \
     "coordinate record" "per rec" read_line trimmed

@@ -14,7 +14,10 @@ renamed by a fixed table: 1HD2 becomes HD21, 1HZ becomes HZ1, and 1H, 2H,
 3H, HE2 and HG all become H.
 
 It is a small filter for scripts, pipelines and batch jobs: two file names,
-no options, one message for each failure and exit status 1 on any of them.")
+no options, one message for each failure and exit status 1 on any of them.
+pdb_convert_many converts many files, or the members of tar shards, into a
+tree of outputs, skipping those already converted, with one line for each
+failure.")
 # A packager who builds the package for others puts their own name here.
 set(PDB_CONVERT_MAINTAINER "pdb_convert authors <pdb-convert@example.org>"
     CACHE STRING "The Debian package's Maintainer: name <address>")

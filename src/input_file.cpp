@@ -309,8 +309,20 @@ static void recognise(input_file* in) {
   if (starts_with(buffered(in), kUtf8Mark)) in->begin = kUtf8Mark.size();
 }
 
+// What read_descriptor_as gives.
+static int given_fd = -1;
+static std::string given_name;
+
+void read_descriptor_as(int fd, const std::string& name) {
+  given_fd = fd;
+  given_name = name;
+}
+
 input_file* open_input(const std::string& pdb_file) {
-  int fd = open(pdb_file.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = given_fd >= 0 && pdb_file == given_name
+               ? given_fd
+               : open(pdb_file.c_str(), O_RDONLY | O_CLOEXEC);
+  given_fd = -1;
   if (fd < 0) {
     fputs("No file\n", stderr);
     exit(1);

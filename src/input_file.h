@@ -13,6 +13,12 @@ struct input_file;
 // where it holds a format that is not read, prints that message and exits 1.
 input_file* open_input(const std::string& pdb_file);
 
+// For a reader of inputs that are no files of their own (a tar member held in
+// memory): the next open_input of name reads fd, open and at the text's
+// start, rather than opening name, so that messages name the input as its
+// reader knows it. The input closes fd.
+void read_descriptor_as(int fd, const std::string& name);
+
 // Sets line to the next line of the (decompressed) text, without its line
 // feed (a CR before it stays in the line); the view stays valid until the
 // next call. A line longer than the buffer, 128 KiB, is cut to its first KiB:

@@ -51,7 +51,7 @@ field Section science
 # library that inflates gzip input, ISA-L above all, is on few systems before
 # it is asked for.
 depends=$(dpkg-deb --field "$deb" Depends)
-for library in libc6 "$inflater"; do
+for library in libc6 "$inflater" libarchive13; do
   [[ ", $depends," == *", $library ("* ]] ||
     fail "Depends lacks $library: '$depends'"
 done
@@ -67,26 +67,29 @@ dpkg -x "$deb" "$root" || exit 1
 files=$(cd "$root" && find . ! -type d | sort)
 doc=$root/usr/share/doc/pdb-convert
 expected_files='./usr/bin/pdb_convert
+./usr/bin/pdb_convert_many
 ./usr/share/doc/pdb-convert/changelog.gz
 ./usr/share/doc/pdb-convert/copyright
-./usr/share/man/man1/pdb_convert.1.gz'
+./usr/share/man/man1/pdb_convert.1.gz
+./usr/share/man/man1/pdb_convert_many.1.gz'
 [ "$files" = "$expected_files" ] || fail "files in the package:
 $files
 expected:
 $expected_files"
 
 # gzip -9n: the most compression, and no name or timestamp inside.
-gzip -9n < "$src/man/pdb_convert.1" |
-  cmp - "$root/usr/share/man/man1/pdb_convert.1.gz" ||
-  fail "the packaged man page is not man/pdb_convert.1 after gzip -9n"
+for page in pdb_convert.1 pdb_convert_many.1; do
+  gzip -9n < "$src/man/$page" | cmp - "$root/usr/share/man/man1/$page.gz" ||
+    fail "the packaged man page is not man/$page after gzip -9n"
+  grep -q "^\.TH .* \"pdb_convert $version\" " "$src/man/$page" ||
+    fail "the .TH line of man/$page does not name version $version"
+done
 gzip -9n < "$src/cmake/debian_changelog" | cmp - "$doc/changelog.gz" ||
   fail "the packaged changelog is not cmake/debian_changelog after gzip -9n"
 changelog_version=$(dpkg-parsechangelog -l "$src/cmake/debian_changelog" \
                       -S Version)
 [ "$changelog_version" = "$version" ] ||
   fail "the changelog's latest version is $changelog_version, not $version"
-grep -q "^\.TH .* \"pdb_convert $version\" " "$src/man/pdb_convert.1" ||
-  fail "the .TH line of man/pdb_convert.1 does not name version $version"
 
 # The copyright file holds LICENSE's copyright line and its text, folded
 # into the License field.
@@ -111,4 +114,10 @@ status=$?
   fail "unexpected standard error: $(< "$work/stderr")"
 cmp "$out" "$src/examples/peptide_converted.pdb" ||
   fail "the packaged program converted the example differently"
+printf '%s\n' "$src/examples/peptide.pdb" |
+  "$root/usr/bin/pdb_convert_many" "$work/many" ||
+  fail "the packaged pdb_convert_many failed"
+cmp "$work/many/${src#/}/examples/peptide.pdb" \
+  "$src/examples/peptide_converted.pdb" ||
+  fail "the packaged pdb_convert_many converted the example differently"
 exit $failed

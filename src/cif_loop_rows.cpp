@@ -142,45 +142,25 @@ static inline int row_end(const char* row, const cif_row_masks& m, int last) {
   return last + length;
 }
 
-static void store_word(cif_value* v, const char* p, int length, long line) {
-  store(v, p, length, length == 1 && (*p == '.' || *p == '?'), false, line);
-}
-
-// Learns the layout of the row, where its first columns words begin and
-// which of them are stored, and stores their values, each shorter than 64
-// bytes. False where the bytes classified hold fewer, or a longer value.
-// Rows whose words move from row to row learn it for each row, and so learn
-// and store in one pass, a step a word.
+// Learns the layout of the row, where its first columns words begin. False
+// where the bytes classified hold fewer. Rows whose words move from row to
+// row learn it for each row, and so learn only where their words begin.
 static bool learn_row(cif_row_layout& layout, const cif_loop& loop,
-                      const char* row, const cif_row_masks& m, long line) {
+                      const cif_row_masks& m) {
   std::uint64_t low = word_starts(m.blanks[0]);
   std::uint64_t high = ~m.blanks[1] & (m.blanks[1] << 1 | m.blanks[0] >> 63);
-  layout.stored = 0;
   int o = 0;
   int column = 0;
   for (std::uint64_t left = low; left != 0 && column < loop.columns; ++column) {
     o = first_bit(left);
     left &= left - 1;
-    if (cif_value* v = loop.value_of[column]) {
-      int length = word_length(m.blanks, o);
-      if (length == 64) return false;
-      store_word(v, row + o, length, line);
-      layout.offset[layout.stored] = static_cast<unsigned char>(o);
-      layout.value[layout.stored++] = v;
-    }
+    layout.offset[column] = static_cast<unsigned char>(o);
   }
-  layout.stored_low = layout.stored;
   for (std::uint64_t left = high; left != 0 && column < loop.columns;
        ++column) {
     o = 64 + first_bit(left);
     left &= left - 1;
-    if (cif_value* v = loop.value_of[column]) {
-      std::uint64_t after = m.blanks[1] >> (o - 64);
-      if (after == 0) return false;
-      store_word(v, row + o, first_bit(after), line);
-      layout.offset[layout.stored] = static_cast<unsigned char>(o);
-      layout.value[layout.stored++] = v;
-    }
+    layout.offset[column] = static_cast<unsigned char>(o);
   }
   if (column < loop.columns) return false;
   layout.last = o;
@@ -199,26 +179,25 @@ static bool starts_match(const cif_row_layout& layout, const cif_row_masks& m) {
          (second & low_bits(layout.last - 63)) == layout.starts[1];
 }
 
-// Stores the row's values, where each is shorter than 64 bytes: those that
-// begin in the first 64 bytes, then the others, each half's words found in
-// its own mask.
-static bool store_row(const cif_row_layout& layout, const char* row,
-                      const cif_row_masks& m, long line) {
-  int k = 0;
-  for (; k < layout.stored_low; ++k) {
-    int o = layout.offset[k];
-    std::uint64_t after = m.blanks[0] >> o;
-    int length = after != 0 ? first_bit(after) : word_length(m.blanks, o);
-    if (length == 64) return false;
-    store_word(layout.value[k], row + o, length, line);
+// Whether a word of the row, which ends at end before a blank, has 64 bytes
+// or more: more than a value keeps, which next_token reads. Only the word
+// that spans the two masks can.
+static bool long_word(const cif_row_masks& m, int end) {
+  if (end < 64) return false;
+  if (m.blanks[0] == 0) return true;
+  int after_low = 64 - __builtin_clzll(m.blanks[0]);
+  return first_bit(m.blanks[1]) >= after_low;
+}
+
+// Stores the row's values, for a loop whose rows are not left in words.
+static void store_words(const cif_loop& loop, long line) {
+  for (int column = 0; column < loop.columns; ++column) {
+    if (cif_value* v = loop.value_of[column]) {
+      std::string_view word = row_word(loop.layout, column);
+      bool absent = word.size() == 1 && (word[0] == '.' || word[0] == '?');
+      store(v, word.data(), word.size(), absent, false, line);
+    }
   }
-  for (; k < layout.stored; ++k) {
-    int o = layout.offset[k];
-    std::uint64_t after = m.blanks[1] >> (o - 64);
-    if (after == 0) return false;
-    store_word(layout.value[k], row + o, first_bit(after), line);
-  }
-  return true;
 }
 
 // Passes over the blanks before the row's first word, counting the lines
@@ -272,21 +251,17 @@ static const char* row_start(cif_scanner& s, cif_row_layout& layout,
   if (loop.layout_known && starts_match(layout, m)) {
     end = row_end(row, m, layout.last);
   }
-  const bool learnt = end == 0;
-  // A layout known that this row's words leave: the rows' lengths vary too.
-  const bool moved = learnt && loop.layout_known;
-  if (learnt) {
+  if (end == 0) {
     // Rows whose words move from row to row (one blank between values, say)
     // are learnt anew each, from the bytes that the last row took where they
     // hold this one, so that their bytes are classified once.
+    const bool moved = loop.layout_known;
     loop.layout_known = false;
-    if (learn_row(layout, loop, row, m, line)) {
-      end = row_end(row, m, layout.last);
-    }
+    if (learn_row(layout, loop, m)) end = row_end(row, m, layout.last);
     if (end == 0) {
       if (chunks == kRowBytes / 16 || s.end - row < kRowBytes) return false;
       m = classified_row(row, kRowBytes / 16);
-      if (!learn_row(layout, loop, row, m, line)) return false;
+      if (!learn_row(layout, loop, m)) return false;
       end = row_end(row, m, layout.last);
       if (end == 0) return false;
     }
@@ -295,8 +270,12 @@ static const char* row_start(cif_scanner& s, cif_row_layout& layout,
   }
   // A quoted value, say, which the words' reader reads: the layout, where
   // it held, holds for the rows after.
-  if (any_below(m.odd, end)) return false;
-  if (!learnt && !store_row(layout, row, m, line)) return false;
+  if (any_below(m.odd, end) || long_word(m, end)) return false;
+  layout.row = row;
+  layout.blanks[0] = m.blanks[0];
+  layout.blanks[1] = m.blanks[1];
+  loop.in_words = !loop.store_whole;
+  if (loop.store_whole) store_words(loop, line);
   s.next = row + end;
   s.line = line;
   s.line_start = false;
@@ -452,5 +431,6 @@ static bool read_loop_words(cif_scanner& s, cif_loop& loop) {
 
 bool read_loop_values(cif_scanner& s, cif_loop& loop) {
   if (loop.column == 0 && read_row_whole(s, loop)) return true;
+  loop.in_words = false;
   return read_loop_words(s, loop);
 }

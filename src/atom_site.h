@@ -107,12 +107,27 @@ struct site_words {
 
 inline site_value value_of(const site_words& row, atom_site_item i) {
   int column = row.column[i];
-  std::string_view word;
-  if (column >= 0) word = row_word(*row.layout, column);
-  bool absent =
-      column < 0 || (word.size() == 1 && (word[0] == '.' || word[0] == '?'));
-  if (absent) word = std::string_view();
-  return {word, word.size(), absent, false, row.line, nullptr, nullptr};
+  if (column < 0) return {{}, 0, true, false, row.line, nullptr, nullptr};
+  std::string_view word = row_word(*row.layout, column);
+  if (word.size() == 1 && (word[0] == '.' || word[0] == '?')) {
+    return {{}, 0, true, false, row.line, nullptr, nullptr};
+  }
+  return {word, word.size(), false, false, row.line, nullptr, nullptr};
+}
+
+// The same, where some of the row's words are quoted.
+struct site_quoted_words {
+  site_words words;
+};
+
+inline site_value value_of(const site_quoted_words& row, atom_site_item i) {
+  int column = row.words.column[i];
+  if (column < 0 || (row.words.layout->quoted >> column & 1) == 0) {
+    return value_of(row.words, i);
+  }
+  std::string_view word = row_word(*row.words.layout, column);
+  word = word.substr(1, word.size() - 2);
+  return {word, word.size(), false, false, row.words.line, nullptr, nullptr};
 }
 
 inline std::string_view whole_text(const site_value& v) {
@@ -128,6 +143,8 @@ void start_atom_site_record(atom_site_records& records, const cif_value* row,
                             site_record& out);
 void start_atom_site_record(atom_site_records& records, const site_words& row,
                             site_record& out);
+void start_atom_site_record(atom_site_records& records,
+                            const site_quoted_words& row, site_record& out);
 
 // Writes at record (kRecordLength bytes) the whole record of the row that
 // begins on line and whose record row_record starts, the rows before it

@@ -186,12 +186,42 @@ static bool long_word(const cif_row_masks& m, int end) {
   return first_bit(m.blanks[1]) >= after_low;
 }
 
+// Bits from to to - 1 of two masks, from 0 to 128.
+static void clear_bits(std::uint64_t (&mask)[2], int from, int to) {
+  mask[0] &= ~(low_bits(std::min(to, 64)) & ~low_bits(std::min(from, 64)));
+  mask[1] &=
+      ~(low_bits(std::max(to - 64, 0)) & ~low_bits(std::max(from - 64, 0)));
+}
+
+// Whether every odd byte of the row, which ends at end, lies in a quoted
+// word: one that begins and ends with the same quote, and so, holding no
+// blank, is one value, which its quotes enclose (as atom names with a
+// prime are written: "O5'"). Notes those words' columns in layout.quoted.
+static bool quoted_words(cif_row_layout& layout, const cif_loop& loop,
+                         const cif_row_masks& m, int end) {
+  std::uint64_t odd[2] = {m.odd[0], m.odd[1]};
+  clear_bits(odd, end, 128);
+  for (int column = 0; column < loop.columns; ++column) {
+    int o = layout.offset[column];
+    char quote = layout.row[o];
+    if (quote != '\'' && quote != '"') continue;
+    std::string_view word = row_word(layout, column);
+    if (word.size() < 2 || word.back() != quote) return false;
+    clear_bits(odd, o, o + static_cast<int>(word.size()));
+    layout.quoted |= std::uint64_t{1} << column;
+  }
+  return (odd[0] | odd[1]) == 0;
+}
+
 // Stores the row's values, for a loop whose rows are not left in words.
 static void store_words(const cif_loop& loop, long line) {
   for (int column = 0; column < loop.columns; ++column) {
     if (cif_value* v = loop.value_of[column]) {
       std::string_view word = row_word(loop.layout, column);
-      bool absent = word.size() == 1 && (word[0] == '.' || word[0] == '?');
+      bool quoted = (loop.layout.quoted >> column & 1) != 0;
+      if (quoted) word = word.substr(1, word.size() - 2);
+      bool absent =
+          !quoted && word.size() == 1 && (word[0] == '.' || word[0] == '?');
       store(v, word.data(), word.size(), absent, false, line);
     }
   }
@@ -265,12 +295,16 @@ static const char* row_start(cif_scanner& s, cif_row_layout& layout,
     layout.chunks = std::min(kRowBytes / 16, end / 16 + 1 + moved);
     loop.layout_known = true;
   }
-  // A quoted value, say, which the words' reader reads: the layout, where
-  // it held, holds for the rows after.
-  if (any_below(m.odd, end) || long_word(m, end)) return false;
+  // A comment, say, which the words' reader reads: the layout, where it
+  // held, holds for the rows after.
+  if (long_word(m, end)) return false;
   layout.row = row;
   layout.blanks[0] = m.blanks[0];
   layout.blanks[1] = m.blanks[1];
+  layout.quoted = 0;
+  if (any_below(m.odd, end) && !quoted_words(layout, loop, m, end)) {
+    return false;
+  }
   loop.in_words = !loop.store_whole;
   if (loop.store_whole) store_words(loop, line);
   s.next = row + end;

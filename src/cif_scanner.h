@@ -74,9 +74,11 @@ struct cif_row_layout {
   int last;                         // where the row's last word begins
   int chunks;                       // of 16 bytes, that hold the row
   unsigned char offset[kRowWords];  // where each column's word begins
-  // The row itself: where it begins, and its blanks, which end each word.
+  // The row itself: where it begins, its blanks, which end each word, and
+  // the columns whose words are quoted (bit i: column i's).
   const char* row;
   std::uint64_t blanks[2];
+  std::uint64_t quoted;
   // The blanks between the row before and the last row read whole, where
   // they were no more than 8: their bytes, the mask of those bytes, and
   // their line feeds.
@@ -100,8 +102,9 @@ struct cif_loop {
   cif_row_layout layout;
 };
 
-// The word of a column of the row left in its words: plain, shorter than
-// kMaxValue, and ended by a blank that the row's blanks hold.
+// The word of a column of the row left in its words: plain or quoted (its
+// quotes included), shorter than kMaxValue, and ended by a blank that the
+// row's blanks hold.
 inline std::string_view row_word(const cif_row_layout& layout, int column) {
   int o = layout.offset[column];
   const char* p = layout.row + o;

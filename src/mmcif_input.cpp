@@ -374,7 +374,8 @@ static void know_entities(record_input* r) {
 static void end_row(record_input* r, bool in_words) {
   if (r->current == kAtomSite && in_words) {
     site_words row = {&r->loop.layout, r->item_column, r->loop.row_line};
-    take_row(r, row, r->loop.row_line);
+    if (r->loop.layout.quoted == 0) return take_row(r, row, r->loop.row_line);
+    take_row(r, site_quoted_words{row}, r->loop.row_line);
   } else if (r->current == kAtomSite) {
     take_row(r, r->values, r->loop.row_line);
   }

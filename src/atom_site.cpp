@@ -24,7 +24,7 @@ static const char* const kStandardResidues[] = {
 
 // Copies from into to, which keeps bytes of its own, and all of them, in
 // whole, where from is longer than they.
-static void keep(cif_value& to, std::string& whole, const cif_value& from) {
+static void keep(cif_value& to, std::string& whole, const site_value& from) {
   to.text = from.text;
   to.length = from.length;
   to.absent = from.absent;
@@ -34,13 +34,13 @@ static void keep(cif_value& to, std::string& whole, const cif_value& from) {
 }
 
 // Kept out of same, which is inlined where it is called.
-[[gnu::noinline]] static bool same_whole(const cif_value& a,
+[[gnu::noinline]] static bool same_whole(const site_value& a,
                                          const cif_value& b) {
   return whole_text(a) == whole_text(b);
 }
 
 // Values are a few bytes long: shorter compared here than by a call.
-static bool same(const cif_value& a, const cif_value& b) {
+static bool same(const site_value& a, const cif_value& b) {
   if (a.absent != b.absent || a.length != b.length ||
       a.text.size() != b.text.size()) {
     return false;
@@ -53,9 +53,13 @@ static bool same(const cif_value& a, const cif_value& b) {
 }
 
 // The first of two items that is given.
-static const cif_value& either(const cif_value* row, atom_site_item first,
-                               atom_site_item second) {
-  return row[first].absent ? row[second] : row[first];
+// Inlined, so that the value not read is never made.
+template <typename Row>
+[[gnu::always_inline]] inline static site_value either(const Row& row,
+                                                       atom_site_item first,
+                                                       atom_site_item second) {
+  site_value v = value_of(row, first);
+  return v.absent ? value_of(row, second) : v;
 }
 
 static bool is_standard_residue(std::string_view residue) {
@@ -65,8 +69,9 @@ static bool is_standard_residue(std::string_view residue) {
   return false;
 }
 
-static site_group group_of(const cif_value* row) {
-  std::string_view group = row[kGroup].text;
+template <typename Row>
+static site_group group_of(const Row& row) {
+  std::string_view group = value_of(row, kGroup).text;
   if (group == "ATOM") return kAtomGroup;
   if (group == "HETATM") return kHetatmGroup;
   return is_standard_residue(either(row, kAuthComp, kLabelComp).text)
@@ -77,10 +82,11 @@ static site_group group_of(const cif_value* row) {
 // Where the row's model and chain differ from the row before's, for the
 // serial number: from 1 in each model, one a row, and one more after each
 // polymer chain for its TER record.
-static void compare_with_row_before(atom_site_records& records,
-                                    const cif_value* row, site_record& out) {
-  const cif_value& model = row[kModel];
-  const cif_value& chain = either(row, kLabelAsym, kAuthAsym);
+template <typename Row>
+static void compare_with_row_before(atom_site_records& records, const Row& row,
+                                    site_record& out) {
+  const site_value model = value_of(row, kModel);
+  const site_value chain = either(row, kLabelAsym, kAuthAsym);
   bool same_model = same(model, records.previous_model);
   out.new_model = !records.numbered || !same_model;
   out.new_chain = !same(chain, records.previous_chain);
@@ -112,7 +118,7 @@ static long number_row(atom_site_records& records, const site_record& row,
 
 // Notes v as the row's misfit, should the row be written, where it is the
 // first value that does not fit.
-static void note_misfit(site_misfit& misfit, const cif_value& v,
+static void note_misfit(site_misfit& misfit, const site_value& v,
                         const char* what) {
   if (misfit.what != nullptr) return;
   misfit.what = what;
@@ -124,21 +130,22 @@ static void note_misfit(site_misfit& misfit, const cif_value& v,
 
 // A value is one PDB field: one that is longer than its columns, or holds a
 // control character (a line feed would end the record), does not fit.
-static void check_fit(site_misfit& misfit, const cif_value& v,
+static void check_fit(site_misfit& misfit, const site_value& v,
                       std::size_t width, const char* what) {
   if (v.length > width || v.control) note_misfit(misfit, v, what);
 }
 
 // Copies what of v its width columns hold, right-aligned. The width is a
-// constant, so that blanking them takes a store, not a call.
+// constant, so that blanking them takes a store, not a call, once inlined.
 template <std::size_t width>
-static void put_right(char* out, const cif_value& v) {
+[[gnu::always_inline]] inline static void put_right(char* out,
+                                                    const site_value& v) {
   std::string_view text = v.text.substr(0, width);
   memset(out, ' ', width);
   put_text(out + width - text.size(), text);
 }
 
-static bool two_letter_element(const cif_value& element) {
+static bool two_letter_element(const site_value& element) {
   return element.text.size() == 2 &&
          isalpha(static_cast<unsigned char>(element.text[0])) &&
          isalpha(static_cast<unsigned char>(element.text[1]));
@@ -147,12 +154,14 @@ static bool two_letter_element(const cif_value& element) {
 // The name in columns 13-16, from 13 where it has four characters or its
 // element two letters (CA calcium, FE), else from 14; the alternate
 // location in 17, where it joins the name as it does in a PDB file.
-static void put_name(const cif_value* row, site_misfit& misfit, char* out) {
-  const cif_value& name = either(row, kAuthAtom, kLabelAtom);
-  const cif_value& alternate = row[kAltId];
+template <typename Row>
+static void put_name(const Row& row, site_misfit& misfit, char* out) {
+  const site_value name = either(row, kAuthAtom, kLabelAtom);
+  const site_value alternate = value_of(row, kAltId);
   check_fit(misfit, name, 4, "atom name");
   check_fit(misfit, alternate, 1, "alternate location");
-  bool from_13 = name.length >= 4 || two_letter_element(row[kTypeSymbol]);
+  bool from_13 =
+      name.length >= 4 || two_letter_element(value_of(row, kTypeSymbol));
   memset(out, ' ', 5);  // cols 12-16
   put_text(out + 1 + !from_13, name.text.substr(0, 4 - !from_13));
   out[5] = alternate.text.empty() ? ' ' : alternate.text[0];
@@ -160,7 +169,7 @@ static void put_name(const cif_value* row, site_misfit& misfit, char* out) {
 
 // The text that decides a number's value: where it is longer than the bytes
 // kept, the number reader's.
-static std::string_view real_value(const cif_value& v) {
+static std::string_view real_value(const site_value& v) {
   if (v.length <= kMaxValue || v.number == nullptr) return v.text;
   return real_text(*v.number);
 }
@@ -168,7 +177,7 @@ static std::string_view real_value(const cif_value& v) {
 // Whether v is an integer, as auth_seq_id is where the archive writes it,
 // its insertion code apart: a sign at most, then digits, read whole where
 // they are more than the bytes kept.
-static bool is_integer(const cif_value& v) {
+static bool is_integer(const site_value& v) {
   const char* p = v.text.data();
   const char* const end = p + v.text.size();
   if (p != end && (*p == '-' || *p == '+')) ++p;
@@ -181,9 +190,9 @@ static bool is_integer(const cif_value& v) {
 
 // The residue number in columns 23-26. A number of up to four characters is
 // copied, as the conversion reads it; a longer one must be a number there.
-static void put_residue_number(const cif_value* row, site_misfit& misfit,
-                               char* out) {
-  const cif_value& number = either(row, kAuthSeq, kLabelSeq);
+template <typename Row>
+static void put_residue_number(const Row& row, site_misfit& misfit, char* out) {
+  const site_value number = either(row, kAuthSeq, kLabelSeq);
   if (!number.absent && !is_integer(number)) {
     note_misfit(misfit, number, "residue number");
   }
@@ -201,10 +210,11 @@ static void put_residue_number(const cif_value* row, site_misfit& misfit,
 // x, y and z in columns 31-54, printed as the conversion prints them. The
 // archive writes no coordinate as -0.000: 0.000 where the mmCIF file has a
 // value that rounds to it (4p5j).
-static void put_coordinates(const cif_value* row, site_misfit& misfit,
-                            char* out) {
+template <typename Row>
+static void put_coordinates(const Row& row, site_misfit& misfit, char* out) {
   for (int i = 0; i < 3; ++i, out += 8) {
-    const cif_value& coordinate = row[kCartnX + i];
+    const site_value coordinate =
+        value_of(row, static_cast<atom_site_item>(kCartnX + i));
     std::string_view text = real_value(coordinate);
     char* printed_end = put_coordinate(out, text.data(), text.size());
     if (printed_end - out > 8 || coordinate.control) {
@@ -217,13 +227,14 @@ static void put_coordinates(const cif_value* row, site_misfit& misfit,
 
 // HETATM rows, never written, are never refused: their records keep what
 // their columns hold.
-void start_atom_site_record(atom_site_records& records, const cif_value* row,
-                            site_record& out) {
+template <typename Row>
+static void start_record(atom_site_records& records, const Row& row,
+                         site_record& out) {
   out.group = group_of(row);
   compare_with_row_before(records, row, out);
   out.misfit.what = nullptr;
-  const cif_value& residue = either(row, kAuthComp, kLabelComp);
-  const cif_value& chain = either(row, kAuthAsym, kLabelAsym);
+  const site_value residue = either(row, kAuthComp, kLabelComp);
+  const site_value chain = either(row, kAuthAsym, kLabelAsym);
   check_fit(out.misfit, residue, 3, "residue name");
   check_fit(out.misfit, chain, 1, "chain ID");
   // Offsets in the record, less the kRecordStart bytes before text.
@@ -234,6 +245,21 @@ void start_atom_site_record(atom_site_records& records, const cif_value* row,
   put_residue_number(row, out.misfit, out.text + 22 - kRecordStart);
   memset(out.text + 26 - kRecordStart, ' ', 4);
   put_coordinates(row, out.misfit, out.text + 30 - kRecordStart);
+}
+
+void start_atom_site_record(atom_site_records& records, const cif_value* row,
+                            site_record& out) {
+  start_record(records, row, out);
+}
+
+void start_atom_site_record(atom_site_records& records, const site_words& row,
+                            site_record& out) {
+  start_record(records, row, out);
+}
+
+void start_atom_site_record(atom_site_records& records,
+                            const site_quoted_words& row, site_record& out) {
+  start_record(records, row, out);
 }
 
 // Prints the serial number, n from 0 to 99999, in five columns. Most often

@@ -80,12 +80,71 @@ struct site_record {
   char text[kRecordLength - kRecordStart + kMaxCoordinateText];
 };
 
+// A value of a row as the record reads it: of a cif_value, or of a word of
+// a row left in its words.
+struct site_value {
+  std::string_view text;
+  std::size_t length;
+  bool absent;
+  bool control;
+  long line;
+  number_reader* number;
+  const std::string* whole;
+};
+
+inline site_value value_of(const cif_value* row, atom_site_item i) {
+  const cif_value& v = row[i];
+  return {v.text, v.length, v.absent, v.control, v.line, v.number, v.whole};
+}
+
+// The values of a row that a loop left in its words: item i's is the word of
+// column[i], where that is not -1.
+struct site_words {
+  const cif_row_layout* layout;
+  const int* column;
+  long line;
+};
+
+inline site_value value_of(const site_words& row, atom_site_item i) {
+  int column = row.column[i];
+  if (column < 0) return {{}, 0, true, false, row.line, nullptr, nullptr};
+  std::string_view word = row_word(*row.layout, column);
+  if (word.size() == 1 && (word[0] == '.' || word[0] == '?')) {
+    return {{}, 0, true, false, row.line, nullptr, nullptr};
+  }
+  return {word, word.size(), false, false, row.line, nullptr, nullptr};
+}
+
+// The same, where some of the row's words are quoted.
+struct site_quoted_words {
+  site_words words;
+};
+
+inline site_value value_of(const site_quoted_words& row, atom_site_item i) {
+  int column = row.words.column[i];
+  if (column < 0 || (row.words.layout->quoted >> column & 1) == 0) {
+    return value_of(row.words, i);
+  }
+  std::string_view word = row_word(*row.words.layout, column);
+  word = word.substr(1, word.size() - 2);
+  return {word, word.size(), false, false, row.words.line, nullptr, nullptr};
+}
+
+inline std::string_view whole_text(const site_value& v) {
+  return v.length > kMaxValue && v.whole != nullptr ? std::string_view(*v.whole)
+                                                    : v.text;
+}
+
 // Makes in out what of the record of the row whose values row holds, by
 // atom_site_item, does not depend on polymers; the numbers of Cartn_x,
 // Cartn_y, Cartn_z, auth_seq_id and label_seq_id longer than kMaxValue are
 // in their number readers.
 void start_atom_site_record(atom_site_records& records, const cif_value* row,
                             site_record& out);
+void start_atom_site_record(atom_site_records& records, const site_words& row,
+                            site_record& out);
+void start_atom_site_record(atom_site_records& records,
+                            const site_quoted_words& row, site_record& out);
 
 // Writes at record (kRecordLength bytes) the whole record of the row that
 // begins on line and whose record row_record starts, the rows before it

@@ -142,47 +142,24 @@ static inline int row_end(const char* row, const cif_row_masks& m, int last) {
   return last + length;
 }
 
-static void store_word(cif_value* v, const char* p, int length, long line) {
-  store(v, p, length, length == 1 && (*p == '.' || *p == '?'), false, line);
-}
-
-// Learns the layout of the row, where its first columns words begin and
-// which of them are stored, and stores their values, each shorter than 64
-// bytes. False where the bytes classified hold fewer, or a longer value.
-// Rows whose words move from row to row learn it for each row, and so learn
-// and store in one pass, a step a word.
+// Learns the layout of the row, where its first columns words begin. False
+// where the bytes classified hold fewer. Rows whose words move from row to
+// row learn it for each row, and so learn only where their words begin:
+// every word's start, those after the row's too, which is cheaper than
+// counting the columns (the 128 bytes classified hold at most 64 words).
 static bool learn_row(cif_row_layout& layout, const cif_loop& loop,
-                      const char* row, const cif_row_masks& m, long line) {
+                      const cif_row_masks& m) {
   std::uint64_t low = word_starts(m.blanks[0]);
   std::uint64_t high = ~m.blanks[1] & (m.blanks[1] << 1 | m.blanks[0] >> 63);
-  layout.stored = 0;
-  int o = 0;
-  int column = 0;
-  for (std::uint64_t left = low; left != 0 && column < loop.columns; ++column) {
-    o = first_bit(left);
-    left &= left - 1;
-    if (cif_value* v = loop.value_of[column]) {
-      int length = word_length(m.blanks, o);
-      if (length == 64) return false;
-      store_word(v, row + o, length, line);
-      layout.offset[layout.stored] = static_cast<unsigned char>(o);
-      layout.value[layout.stored++] = v;
-    }
+  int words = 0;
+  for (std::uint64_t left = low; left != 0; left &= left - 1) {
+    layout.offset[words++] = static_cast<unsigned char>(first_bit(left));
   }
-  layout.stored_low = layout.stored;
-  for (std::uint64_t left = high; left != 0 && column < loop.columns;
-       ++column) {
-    o = 64 + first_bit(left);
-    left &= left - 1;
-    if (cif_value* v = loop.value_of[column]) {
-      std::uint64_t after = m.blanks[1] >> (o - 64);
-      if (after == 0) return false;
-      store_word(v, row + o, first_bit(after), line);
-      layout.offset[layout.stored] = static_cast<unsigned char>(o);
-      layout.value[layout.stored++] = v;
-    }
+  for (std::uint64_t left = high; left != 0; left &= left - 1) {
+    layout.offset[words++] = static_cast<unsigned char>(64 + first_bit(left));
   }
-  if (column < loop.columns) return false;
+  if (words < loop.columns) return false;
+  int o = layout.offset[loop.columns - 1];
   layout.last = o;
   layout.starts[0] = low & low_bits(std::min(o + 1, 64));
   layout.starts[1] = o < 64 ? 0 : high & low_bits(o - 63);
@@ -199,26 +176,55 @@ static bool starts_match(const cif_row_layout& layout, const cif_row_masks& m) {
          (second & low_bits(layout.last - 63)) == layout.starts[1];
 }
 
-// Stores the row's values, where each is shorter than 64 bytes: those that
-// begin in the first 64 bytes, then the others, each half's words found in
-// its own mask.
-static bool store_row(const cif_row_layout& layout, const char* row,
-                      const cif_row_masks& m, long line) {
-  int k = 0;
-  for (; k < layout.stored_low; ++k) {
-    int o = layout.offset[k];
-    std::uint64_t after = m.blanks[0] >> o;
-    int length = after != 0 ? first_bit(after) : word_length(m.blanks, o);
-    if (length == 64) return false;
-    store_word(layout.value[k], row + o, length, line);
+// Whether a word of the row, which ends at end before a blank, has 64 bytes
+// or more: more than a value keeps, which next_token reads. Only the word
+// that spans the two masks can.
+static bool long_word(const cif_row_masks& m, int end) {
+  if (end < 64) return false;
+  if (m.blanks[0] == 0) return true;
+  int after_low = 64 - __builtin_clzll(m.blanks[0]);
+  return first_bit(m.blanks[1]) >= after_low;
+}
+
+// Bits from to to - 1 of two masks, from 0 to 128.
+static void clear_bits(std::uint64_t (&mask)[2], int from, int to) {
+  mask[0] &= ~(low_bits(std::min(to, 64)) & ~low_bits(std::min(from, 64)));
+  mask[1] &=
+      ~(low_bits(std::max(to - 64, 0)) & ~low_bits(std::max(from - 64, 0)));
+}
+
+// Whether every odd byte of the row, which ends at end, lies in a quoted
+// word: one that begins and ends with the same quote, and so, holding no
+// blank, is one value, which its quotes enclose (as atom names with a
+// prime are written: "O5'"). Notes those words' columns in layout.quoted.
+static bool quoted_words(cif_row_layout& layout, const cif_loop& loop,
+                         const cif_row_masks& m, int end) {
+  std::uint64_t odd[2] = {m.odd[0], m.odd[1]};
+  clear_bits(odd, end, 128);
+  for (int column = 0; column < loop.columns; ++column) {
+    int o = layout.offset[column];
+    char quote = layout.row[o];
+    if (quote != '\'' && quote != '"') continue;
+    std::string_view word = row_word(layout, column);
+    if (word.size() < 2 || word.back() != quote) return false;
+    clear_bits(odd, o, o + static_cast<int>(word.size()));
+    layout.quoted |= std::uint64_t{1} << column;
   }
-  for (; k < layout.stored; ++k) {
-    int o = layout.offset[k];
-    std::uint64_t after = m.blanks[1] >> (o - 64);
-    if (after == 0) return false;
-    store_word(layout.value[k], row + o, first_bit(after), line);
+  return (odd[0] | odd[1]) == 0;
+}
+
+// Stores the row's values, for a loop whose rows are not left in words.
+static void store_words(const cif_loop& loop, long line) {
+  for (int column = 0; column < loop.columns; ++column) {
+    if (cif_value* v = loop.value_of[column]) {
+      std::string_view word = row_word(loop.layout, column);
+      bool quoted = (loop.layout.quoted >> column & 1) != 0;
+      if (quoted) word = word.substr(1, word.size() - 2);
+      bool absent =
+          !quoted && word.size() == 1 && (word[0] == '.' || word[0] == '?');
+      store(v, word.data(), word.size(), absent, false, line);
+    }
   }
-  return true;
 }
 
 // Passes over the blanks before the row's first word, counting the lines
@@ -272,31 +278,35 @@ static const char* row_start(cif_scanner& s, cif_row_layout& layout,
   if (loop.layout_known && starts_match(layout, m)) {
     end = row_end(row, m, layout.last);
   }
-  const bool learnt = end == 0;
-  // A layout known that this row's words leave: the rows' lengths vary too.
-  const bool moved = learnt && loop.layout_known;
-  if (learnt) {
+  if (end == 0) {
     // Rows whose words move from row to row (one blank between values, say)
     // are learnt anew each, from the bytes that the last row took where they
     // hold this one, so that their bytes are classified once.
+    const bool moved = loop.layout_known;
     loop.layout_known = false;
-    if (learn_row(layout, loop, row, m, line)) {
-      end = row_end(row, m, layout.last);
-    }
+    if (learn_row(layout, loop, m)) end = row_end(row, m, layout.last);
     if (end == 0) {
       if (chunks == kRowBytes / 16 || s.end - row < kRowBytes) return false;
       m = classified_row(row, kRowBytes / 16);
-      if (!learn_row(layout, loop, row, m, line)) return false;
+      if (!learn_row(layout, loop, m)) return false;
       end = row_end(row, m, layout.last);
       if (end == 0) return false;
     }
     layout.chunks = std::min(kRowBytes / 16, end / 16 + 1 + moved);
     loop.layout_known = true;
   }
-  // A quoted value, say, which the words' reader reads: the layout, where
-  // it held, holds for the rows after.
-  if (any_below(m.odd, end)) return false;
-  if (!learnt && !store_row(layout, row, m, line)) return false;
+  // A comment, say, which the words' reader reads: the layout, where it
+  // held, holds for the rows after.
+  if (long_word(m, end)) return false;
+  layout.row = row;
+  layout.blanks[0] = m.blanks[0];
+  layout.blanks[1] = m.blanks[1];
+  layout.quoted = 0;
+  if (any_below(m.odd, end) && !quoted_words(layout, loop, m, end)) {
+    return false;
+  }
+  loop.in_words = !loop.store_whole;
+  if (loop.store_whole) store_words(loop, line);
   s.next = row + end;
   s.line = line;
   s.line_start = false;
@@ -452,5 +462,6 @@ static bool read_loop_words(cif_scanner& s, cif_loop& loop) {
 
 bool read_loop_values(cif_scanner& s, cif_loop& loop) {
   if (loop.column == 0 && read_row_whole(s, loop)) return true;
+  loop.in_words = false;
   return read_loop_words(s, loop);
 }

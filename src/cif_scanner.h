@@ -70,13 +70,15 @@ constexpr int kRowWords = 64;
 // first byte: the archive writes a loop's rows aligned in columns, so that
 // nearly every row's words begin where the row before's did.
 struct cif_row_layout {
-  std::uint64_t starts[2];  // bit i: a word begins at byte i
-  int last;                 // where the row's last word begins
-  int chunks;               // of 16 bytes, that hold the row
-  int stored;               // of the columns, those stored
-  int stored_low;           // of them, those that begin in the first 64
-  unsigned char offset[kRowWords];
-  cif_value* value[kRowWords];
+  std::uint64_t starts[2];          // bit i: a word begins at byte i
+  int last;                         // where the row's last word begins
+  int chunks;                       // of 16 bytes, that hold the row
+  unsigned char offset[kRowWords];  // where each column's word begins
+  // The row itself: where it begins, its blanks, which end each word, and
+  // the columns whose words are quoted (bit i: column i's).
+  const char* row;
+  std::uint64_t blanks[2];
+  std::uint64_t quoted;
   // The blanks between the row before and the last row read whole, where
   // they were no more than 8: their bytes, the mask of those bytes, and
   // their line feeds.
@@ -87,15 +89,33 @@ struct cif_row_layout {
 };
 
 // A loop's rows as they are read: where each column's values go (nullptr:
-// nowhere), and where the row in hand is.
+// nowhere), and where the row in hand is. A row read whole may be left in
+// its words, where the caller reads them with row_word, rather than stored.
 struct cif_loop {
   int columns = 0;
   int column = 0;  // of the next value
   long row_line = 0;
   cif_value* value_of[kMappedColumns];
   bool layout_known = false;  // false for a new loop
+  bool store_whole = true;    // false: rows read whole are left in words
+  bool in_words = false;      // the last row read is left in its words
   cif_row_layout layout;
 };
+
+// The word of a column of the row left in its words: plain or quoted (its
+// quotes included), shorter than kMaxValue, and ended by a blank that the
+// row's blanks hold.
+inline std::string_view row_word(const cif_row_layout& layout, int column) {
+  int o = layout.offset[column];
+  const char* p = layout.row + o;
+  if (o >= 64) {
+    return std::string_view(p, __builtin_ctzll(layout.blanks[1] >> (o - 64)));
+  }
+  std::uint64_t after = layout.blanks[0] >> o;
+  int n = after != 0 ? __builtin_ctzll(after)
+                     : 64 - o + __builtin_ctzll(layout.blanks[1]);
+  return std::string_view(p, n);
+}
 
 // 64 bytes of a loop's rows as read_loop_values reads them: their blanks,
 // the line feeds not yet counted, where the words not yet read that end in
@@ -154,11 +174,12 @@ void store_value(const cif_scanner& s, cif_value& v, const cif_token& t);
 
 // Reads a loop's values while they are plain (bare words, absent values,
 // quoted values on their line) and the block holds them, storing each in
-// loop.value_of[column]. Stops after the value that ends a row, and returns
-// true, or before anything else (a tag, a keyword, a comment, a text field,
-// a value longer than kMaxValue, bytes with a control character other than
-// a blank), returning false; next_token then reads on. A loop of more than
-// kMappedColumns columns is all next_token's.
+// loop.value_of[column], or, for a row read whole where loop.store_whole is
+// false, leaving them in its words (loop.in_words). Stops after the value
+// that ends a row, and returns true, or before anything else (a tag, a keyword,
+// a comment, a text field, a value longer than kMaxValue, bytes with a control
+// character other than a blank), returning false; next_token then reads on. A
+// loop of more than kMappedColumns columns is all next_token's.
 bool read_loop_values(cif_scanner& s, cif_loop& loop);
 
 // Whether read_loop_values reads a row whole, at once, where it can (it

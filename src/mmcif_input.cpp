@@ -295,15 +295,16 @@ static void note_entity(record_input* r) {
 static bool holds_rows(const record_input* r) { return r->held_count > 0; }
 
 // Keeps the row in hand, its record started, until the polymers are known.
-static void hold(record_input* r, long line) {
+static void hold(record_input* r, long line, bool label_seq,
+                 const site_value& entity_value) {
   const site_record& record = r->row_record;
-  const std::string_view entity = whole_text(r->values[kLabelEntity]);
+  const std::string_view entity = whole_text(entity_value);
   held_row row = {line,
                   record.group,
                   record.new_model,
                   record.new_chain,
-                  !r->values[kLabelSeq].absent,
-                  !r->values[kLabelEntity].absent,
+                  label_seq,
+                  !entity_value.absent,
                   record.misfit.what != nullptr,
                   entity.size()};
   put_held(r->held, &row, sizeof row);
@@ -339,17 +340,18 @@ static void release_held(record_input* r) {
   }
 }
 
-// Makes the record of the _atom_site row in hand, which begins on line, or
-// holds it where the polymers that decide it, or a row held before it, wait
-// for _entity.
-static void take_row(record_input* r, long line) {
+// Makes the record of the _atom_site row in hand, whose values row holds
+// and which begins on line, or holds it where the polymers that decide it,
+// or a row held before it, wait for _entity.
+template <typename Row>
+static void take_row(record_input* r, const Row& row, long line) {
   r->has_rows = true;
-  start_atom_site_record(r->records, r->values, r->row_record);
-  bool label_seq = !r->values[kLabelSeq].absent;
-  const cif_value& entity = r->values[kLabelEntity];
+  start_atom_site_record(r->records, row, r->row_record);
+  bool label_seq = !value_of(row, kLabelSeq).absent;
+  const site_value entity = value_of(row, kLabelEntity);
   // A row with neither is in no polymer, whether _entity comes or not.
   if (holds_rows(r) || !(r->entities_known || (!label_seq && entity.absent))) {
-    return hold(r, line);
+    return hold(r, line, label_seq, entity);
   }
   finish_atom_site_record(
       r->records, r->row_record,
@@ -367,8 +369,16 @@ static void know_entities(record_input* r) {
   start_taking(r->held);
 }
 
-static void end_row(record_input* r) {
-  if (r->current == kAtomSite) take_row(r, r->loop.row_line);
+// Ends a loop's row, whose values are stored or, where in_words, left in
+// the words of a row read whole.
+static void end_row(record_input* r, bool in_words) {
+  if (r->current == kAtomSite && in_words) {
+    site_words row = {&r->loop.layout, r->item_column, r->loop.row_line};
+    if (r->loop.layout.quoted == 0) return take_row(r, row, r->loop.row_line);
+    take_row(r, site_quoted_words{row}, r->loop.row_line);
+  } else if (r->current == kAtomSite) {
+    take_row(r, r->values, r->loop.row_line);
+  }
   if (r->current == kEntity) note_entity(r);
 }
 
@@ -408,7 +418,7 @@ static void start_block(record_input* r) {
 static void end_block(record_input* r) {
   if (r->entity_form == kAsItems && !r->entities_known) note_entity(r);
   know_entities(r);
-  if (r->atom_site_form == kAsItems) take_row(r, r->items_line);
+  if (r->atom_site_form == kAsItems) take_row(r, r->values, r->items_line);
 }
 
 static void start_loop(record_input* r, const cif_token& t) {
@@ -423,6 +433,7 @@ static void start_loop(record_input* r, const cif_token& t) {
 static void add_column(record_input* r, const cif_token& tag) {
   if (r->loop.columns == 0) {
     r->current = category_of(r, tag);
+    r->loop.store_whole = r->current != kAtomSite;
     note_form(r, r->current, kAsLoop, r->loop_line);
     clear_values(r, r->current);
   }
@@ -456,7 +467,7 @@ static void loop_value(record_input* r, const cif_token& t) {
   if (i != kNoItem) store_value(r->scanner, r->values[i], t);
   if (++r->loop.column == r->loop.columns) {
     r->loop.column = 0;
-    end_row(r);
+    end_row(r, false);
   }
 }
 
@@ -568,7 +579,7 @@ static void expect_value(record_input* r) {
     }
     if (r->finished) return false;
     if (r->state == kLoopValues && read_loop_values(r->scanner, r->loop)) {
-      end_row(r);
+      end_row(r, r->loop.in_words);
     } else {
       cif_token t;
       expect_value(r);

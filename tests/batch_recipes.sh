@@ -191,9 +191,10 @@ slurm() {
   pids+=($!)
   mkdir "$daemons/state" "$daemons/spool"
   # Eight CPUs, whatever the machine has, so that the array's four tasks
-  # of two CPUs run at once; sbatch --wait asks every 2 s, not after 2, 8
-  # and 32 s, where jobs are forgotten 4 s after their end, and their
-  # states are kept in a file.
+  # of two CPUs run at once. Jobs are remembered as long as Slurm's default
+  # keeps them: sbatch --wait takes its status from the tasks it still
+  # finds, and a task of seconds forgotten before the last one ended made
+  # it 0. The states are kept in a file.
   cat > "$daemons/slurm.conf" << EOF
 ClusterName=pdb_convert_test
 SlurmctldHost=localhost(127.0.0.1)
@@ -210,7 +211,7 @@ TaskPlugin=task/none
 SelectType=select/cons_tres
 SelectTypeParameters=CR_CPU
 SlurmdParameters=config_overrides
-MinJobAge=4
+MinJobAge=300
 JobCompType=jobcomp/filetxt
 JobCompLoc=$daemons/jobs
 MailProg=/bin/true

@@ -3,6 +3,7 @@
 // skipping those already converted, and prints a line for each failure.
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sched.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -227,7 +228,30 @@ static void make_outdir(const char* name) {
   }
 }
 
+// A closed standard input or error would be taken by the first pipe opened,
+// which the list would then be read from, or messages written into: each
+// becomes /dev/null. Without standard output, the failure lines that are
+// the run's result could go nowhere.
+static void check_standard_descriptors() {
+  for (int fd : {0, 2}) {
+    if (fcntl(fd, F_GETFD) != -1) continue;
+    int null = open("/dev/null", O_RDWR);
+    if (null >= 0 && null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+  if (fcntl(1, F_GETFD) == -1) {
+    fputs(
+        "pdb_convert_many: standard output is closed, where failure lines "
+        "go\n",
+        stderr);
+    exit(2);
+  }
+}
+
 int main(int argc, char* argv[]) {
+  check_standard_descriptors();
   int count = usable_cpus();
   int delimiter = '\n';
   int option;

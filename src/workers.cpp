@@ -359,6 +359,7 @@ static void send_job(const worker& w, const conversion& c) {
   // a seekable standard input back to where its buffer was read to.
   int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
   dup2(null, 0);
+  if (null > 0) close(null);
   dup2(pipe, 1);
   dup2(pipe, 2);
   close(pipe);

@@ -409,6 +409,10 @@ EOF
     fail "many: an input written"
   "$many" out < in > failed.tsv 2> /dev/null
   [ $? = 1 ] && [ ! -s failed.tsv ] || fail "many: a directory as the list"
+  # Standard input closed is an empty list, not a pipe of the program's
+  # own read as one; standard output closed, a usage error.
+  timeout 10 "$many" out <&- > /dev/null && ! "$many" out < list >&- 2> /dev/null ||
+    fail "many: a closed standard input or output"
   # A shard: hard links (cp -al made them), a member added again, a
   # symbolic link and an absolute name; compressed with xz and zstd.
   ln -s "s 0/s 0/c.cif" in/l.cif && tar -cf s.tar in/1ABC.CIF.GZ "in/s 0" \

@@ -76,11 +76,7 @@ static void refuse(conversion& c, const std::string& why) {
 }
 
 static bool same_time(const struct stat& status, const struct timespec& t) {
-#ifdef __APPLE__
-  const struct timespec& modified = status.st_mtimespec;
-#else
-  const struct timespec& modified = status.st_mtim;
-#endif
+  struct timespec modified = modified_time(status);
   return modified.tv_sec == t.tv_sec && modified.tv_nsec == t.tv_nsec;
 }
 
@@ -142,11 +138,7 @@ static void take_file(const std::string& path) {
     take(c, 0, 0);
     return;
   }
-#ifdef __APPLE__
-  c.modified = status.st_mtimespec;
-#else
-  c.modified = status.st_mtim;
-#endif
+  c.modified = modified_time(status);
   take(c, status.st_dev, status.st_ino);
 }
 

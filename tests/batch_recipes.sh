@@ -430,6 +430,11 @@ EOF
       diff -r --no-dereference exp out ||
       fail "many $shard: failures or outputs differ from direct runs"
   done
+  # A hard link whose target fails takes not the output an older run left.
+  ln in/short.pdb in/short2.pdb && tar -cf hl.tar in/short.pdb in/short2.pdb &&
+    mkdir -p hl/in && echo old > hl/in/short.pdb || exit 2
+  "$many" hl hl.tar | grep -q '^hl.tar:in/short2.pdb	' &&
+    [ ! -e hl/in/short2.pdb ] || fail "many: a link copied a failed target's"
   # Cut inside a member: that member and the shard fail, with no output;
   # the whole shard then converts it.
   read -r member name < <(tar -tRvf s.tar 2> /dev/null | sed -n \

@@ -376,7 +376,9 @@ static void send_job(const worker& w, const conversion& c) {
   }
   // The list of inputs stays the loop's: at exit the C library would move
   // a seekable standard input back to where its buffer was read to.
+  // Where /dev/null is missing (an empty root), none at all.
   int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (null < 0) close(0);
   dup2(null, 0);
   if (null > 0) close(null);
   dup2(pipe, 1);

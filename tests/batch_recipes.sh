@@ -414,6 +414,10 @@ EOF
     fail "many: an input written"
   "$many" out < in > failed.tsv 2> /dev/null
   [ $? = 1 ] && [ ! -s failed.tsv ] || fail "many: a directory as the list"
+  # Standard input closed is an empty list, not a pipe of the program's
+  # own read as one; standard output closed, a usage error.
+  timeout 10 "$many" out <&- > /dev/null && ! "$many" out < list >&- 2> /dev/null ||
+    fail "many: a closed standard input or output"
   # A shard: hard links (cp -al made them), a member added again, a
   # symbolic link and an absolute name; compressed with xz and zstd.
   ln -s "s 0/s 0/c.cif" in/l.cif && tar -cf s.tar in/1ABC.CIF.GZ "in/s 0" \
@@ -431,6 +435,11 @@ EOF
       diff -r --no-dereference exp out ||
       fail "many $shard: failures or outputs differ from direct runs"
   done
+  # A hard link whose target fails takes not the output an older run left.
+  ln in/short.pdb in/short2.pdb && tar -cf hl.tar in/short.pdb in/short2.pdb &&
+    mkdir -p hl/in && echo old > hl/in/short.pdb || exit 2
+  "$many" hl hl.tar | grep -q '^hl.tar:in/short2.pdb	' &&
+    [ ! -e hl/in/short2.pdb ] || fail "many: a link copied a failed target's"
   # Cut inside a member: that member and the shard fail, with no output;
   # the whole shard then converts it.
   read -r member name < <(tar -tRvf s.tar 2> /dev/null | sed -n \

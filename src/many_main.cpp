@@ -3,6 +3,7 @@
 // skipping those already converted, and prints a line for each failure.
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sched.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -75,11 +76,7 @@ static void refuse(conversion& c, const std::string& why) {
 }
 
 static bool same_time(const struct stat& status, const struct timespec& t) {
-#ifdef __APPLE__
-  const struct timespec& modified = status.st_mtimespec;
-#else
-  const struct timespec& modified = status.st_mtim;
-#endif
+  struct timespec modified = modified_time(status);
   return modified.tv_sec == t.tv_sec && modified.tv_nsec == t.tv_nsec;
 }
 
@@ -141,11 +138,7 @@ static void take_file(const std::string& path) {
     take(c, 0, 0);
     return;
   }
-#ifdef __APPLE__
-  c.modified = status.st_mtimespec;
-#else
-  c.modified = status.st_mtim;
-#endif
+  c.modified = modified_time(status);
   take(c, status.st_dev, status.st_ino);
 }
 
@@ -227,7 +220,30 @@ static void make_outdir(const char* name) {
   }
 }
 
+// A closed standard input or error would be taken by the first pipe opened,
+// which the list would then be read from, or messages written into: each
+// becomes /dev/null. Without standard output, the failure lines that are
+// the run's result could go nowhere.
+static void check_standard_descriptors() {
+  for (int fd : {0, 2}) {
+    if (fcntl(fd, F_GETFD) != -1) continue;
+    int null = open("/dev/null", O_RDWR);
+    if (null >= 0 && null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+  if (fcntl(1, F_GETFD) == -1) {
+    fputs(
+        "pdb_convert_many: standard output is closed, where failure lines "
+        "go\n",
+        stderr);
+    exit(2);
+  }
+}
+
 int main(int argc, char* argv[]) {
+  check_standard_descriptors();
   int count = usable_cpus();
   int delimiter = '\n';
   int option;

@@ -181,6 +181,14 @@ void report_failure(const std::string& input, std::string messages) {
   count_done();
 }
 
+struct timespec modified_time(const struct stat& status) {
+#ifdef __APPLE__
+  return status.st_mtimespec;
+#else
+  return status.st_mtim;
+#endif
+}
+
 // The output's time becomes the input's, which tells the next run that it
 // is up to date.
 static void give_time(const conversion& c) {
@@ -215,11 +223,22 @@ std::string make_directories(const std::string& path) {
 }
 
 // A hard-link member's output: the bytes of its target's, written as any
-// output is, whole or not at all.
-static void copy_output(const std::string& from, const std::string& to) {
+// output is, whole or not at all. The target's output must bear the time
+// they share, or it is not the conversion of their bytes: the target failed
+// and an older output is left.
+static void copy_output(const std::string& from, const conversion& c) {
+  const std::string& to = c.output;
   int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  struct stat status;
+  if (fd < 0 || fstat(fd, &status) != 0) {
     fprintf(stderr, "Could not read %s, the output of the linked member\n",
+            from.c_str());
+    exit(1);
+  }
+  struct timespec modified = modified_time(status);
+  if (modified.tv_sec != c.modified.tv_sec ||
+      modified.tv_nsec != c.modified.tv_nsec) {
+    fprintf(stderr, "%s, the output of the linked member, is not up to date\n",
             from.c_str());
     exit(1);
   }
@@ -254,7 +273,7 @@ static void convert(const conversion& c) {
     exit(1);
   }
   if (!c.copy_of.empty()) {
-    copy_output(c.copy_of, c.output);
+    copy_output(c.copy_of, c);
   } else {
     if (c.descriptor >= 0) read_descriptor_as(c.descriptor, c.input);
     convert_pdb(c.input, c.output);
@@ -357,8 +376,11 @@ static void send_job(const worker& w, const conversion& c) {
   }
   // The list of inputs stays the loop's: at exit the C library would move
   // a seekable standard input back to where its buffer was read to.
+  // Where /dev/null is missing (an empty root), none at all.
   int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (null < 0) close(0);
   dup2(null, 0);
+  if (null > 0) close(null);
   dup2(pipe, 1);
   dup2(pipe, 2);
   close(pipe);

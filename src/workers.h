@@ -1,6 +1,7 @@
 #ifndef PDB_CONVERT_WORKERS_H_
 #define PDB_CONVERT_WORKERS_H_
 
+#include <sys/stat.h>
 #include <time.h>
 
 #include <string>
@@ -44,6 +45,9 @@ void report_failure(const std::string& input, std::string messages);
 
 // Whether any input failed, or a failure could not be printed.
 bool any_failed();
+
+// A file's modification time, as status holds it.
+struct timespec modified_time(const struct stat& status);
 
 // Makes the directories that lead to path, up to its last '/', as mkdir -p
 // does. Returns the one that cannot be made, with errno set, or "".

@@ -191,9 +191,10 @@ slurm() {
   pids+=($!)
   mkdir "$daemons/state" "$daemons/spool"
   # Eight CPUs, whatever the machine has, so that the array's four tasks
-  # of two CPUs run at once; sbatch --wait asks every 2 s, not after 2, 8
-  # and 32 s, where jobs are forgotten 4 s after their end, and their
-  # states are kept in a file.
+  # of two CPUs run at once. Jobs are remembered as long as Slurm's default
+  # keeps them: sbatch --wait takes its status from the tasks it still
+  # finds, and a task of seconds forgotten before the last one ended made
+  # it 0. The states are kept in a file.
   cat > "$daemons/slurm.conf" << EOF
 ClusterName=pdb_convert_test
 SlurmctldHost=localhost(127.0.0.1)
@@ -210,7 +211,7 @@ TaskPlugin=task/none
 SelectType=select/cons_tres
 SelectTypeParameters=CR_CPU
 SlurmdParameters=config_overrides
-MinJobAge=4
+MinJobAge=300
 JobCompType=jobcomp/filetxt
 JobCompLoc=$daemons/jobs
 MailProg=/bin/true
@@ -413,6 +414,10 @@ EOF
     fail "many: an input written"
   "$many" out < in > failed.tsv 2> /dev/null
   [ $? = 1 ] && [ ! -s failed.tsv ] || fail "many: a directory as the list"
+  # Standard input closed is an empty list, not a pipe of the program's
+  # own read as one; standard output closed, a usage error.
+  timeout 10 "$many" out <&- > /dev/null && ! "$many" out < list >&- 2> /dev/null ||
+    fail "many: a closed standard input or output"
   # A shard: hard links (cp -al made them), a member added again, a
   # symbolic link and an absolute name; compressed with xz and zstd.
   ln -s "s 0/s 0/c.cif" in/l.cif && tar -cf s.tar in/1ABC.CIF.GZ "in/s 0" \
@@ -430,6 +435,11 @@ EOF
       diff -r --no-dereference exp out ||
       fail "many $shard: failures or outputs differ from direct runs"
   done
+  # A hard link whose target fails takes not the output an older run left.
+  ln in/short.pdb in/short2.pdb && tar -cf hl.tar in/short.pdb in/short2.pdb &&
+    mkdir -p hl/in && echo old > hl/in/short.pdb || exit 2
+  "$many" hl hl.tar | grep -q '^hl.tar:in/short2.pdb	' &&
+    [ ! -e hl/in/short2.pdb ] || fail "many: a link copied a failed target's"
   # Cut inside a member: that member and the shard fail, with no output;
   # the whole shard then converts it.
   read -r member name < <(tar -tRvf s.tar 2> /dev/null | sed -n \

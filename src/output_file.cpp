@@ -82,6 +82,7 @@ static int temporary_fd = -1;
 // Whether the new file is still owner-only as it was made: made to replace
 // a file, and given no file's attributes since.
 static bool owner_only = false;
+static struct timespec kept_time = {0, UTIME_OMIT};
 
 // Removes the new file, if it is still there, and closes what the output
 // held open.
@@ -451,12 +452,18 @@ static bool put_in_place(const std::string& outfile) {
   return false;
 }
 
+void keep_output_time(const struct timespec& modified) { kept_time = modified; }
+
 bool close_output() {
   bool done = !write_failed;
   for (const auto& block : held) {
     done = done && written_lines(block.first.get(), block.second);
   }
   held.clear();
+  if (!target.empty() && kept_time.tv_nsec != UTIME_OMIT) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, kept_time};
+    done = done && futimens(out_fd, times) == 0;
+  }
   // A full disk often shows only when the file is closed.
   done = close(out_fd) == 0 && done;
   out_fd = -1;

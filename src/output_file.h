@@ -1,6 +1,8 @@
 #ifndef PDB_CONVERT_OUTPUT_FILE_H_
 #define PDB_CONVERT_OUTPUT_FILE_H_
 
+#include <time.h>
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -38,5 +40,11 @@ bool open_output(const std::string& outfile);
 // in place failed: the new file is then removed and the output keeps what it
 // held.
 bool close_output();
+
+// For a caller that tells an output up to date by its time: close_output
+// gives the output this modification time before the output bears its name,
+// so that no stop between the two leaves a complete output with another
+// time. Holds for every output closed after the call.
+void keep_output_time(const struct timespec& modified);
 
 #endif  // PDB_CONVERT_OUTPUT_FILE_H_

@@ -190,7 +190,9 @@ struct timespec modified_time(const struct stat& status) {
 }
 
 // The output's time becomes the input's, which tells the next run that it
-// is up to date.
+// is up to date: given to a new file before it is put in place (see
+// keep_output_time), and here to an output written where it lies or copied
+// over.
 static void give_time(const conversion& c) {
   struct timespec times[2] = {{0, UTIME_OMIT}, c.modified};
   if (utimensat(AT_FDCWD, c.output.c_str(), times, 0) != 0) {
@@ -272,6 +274,7 @@ static void convert(const conversion& c) {
             strerror(errno));
     exit(1);
   }
+  keep_output_time(c.modified);
   if (!c.copy_of.empty()) {
     copy_output(c.copy_of, c);
   } else {

@@ -135,6 +135,19 @@ static void check_fit(site_misfit& misfit, const site_value& v,
   if (v.length > width || v.control) note_misfit(misfit, v, what);
 }
 
+// Copies text of up to 4 bytes in two copies of a fixed size, where
+// put_text copies fewer than 4 a byte at a time, as most names, residues
+// and residue numbers are.
+static void put_short(char* out, std::string_view text) {
+  std::size_t n = text.size();
+  if (n >= 2) {
+    memcpy(out, text.data(), 2);
+    memcpy(out + n - 2, text.data() + n - 2, 2);
+  } else if (n == 1) {
+    out[0] = text[0];
+  }
+}
+
 // Copies what of v its width columns hold, right-aligned. The width is a
 // constant, so that blanking them takes a store, not a call, once inlined.
 template <std::size_t width>
@@ -142,7 +155,7 @@ template <std::size_t width>
                                                     const site_value& v) {
   std::string_view text = v.text.substr(0, width);
   memset(out, ' ', width);
-  put_text(out + width - text.size(), text);
+  put_short(out + width - text.size(), text);
 }
 
 static bool two_letter_element(const site_value& element) {
@@ -163,7 +176,7 @@ static void put_name(const Row& row, site_misfit& misfit, char* out) {
   bool from_13 =
       name.length >= 4 || two_letter_element(value_of(row, kTypeSymbol));
   memset(out, ' ', 5);  // cols 12-16
-  put_text(out + 1 + !from_13, name.text.substr(0, 4 - !from_13));
+  put_short(out + 1 + !from_13, name.text.substr(0, 4 - !from_13));
   out[5] = alternate.text.empty() ? ' ' : alternate.text[0];
 }
 

@@ -106,10 +106,12 @@ static void store(cif_value* v, const char* text, std::size_t length,
 }
 
 // Rows read whole. A row that lies in the block within kRowBytes of its
-// first word, and holds only plain words and blanks (no line feed, no
-// quote, #, ; or _), is classified at once, and its words are where the
-// last such row's were, where their starts match (as they do in the rows
-// the archive writes, aligned in columns), or where its own starts say.
+// first word, and holds only words and blanks (no line feed, no #, ; or _
+// but within a word that quotes enclose), is classified at once, and its
+// words are where the last such row's were, where their starts match (as
+// they do in the rows the archive writes, aligned in columns), or where its
+// own starts say. Its values are stored, or left in its words for the
+// caller to read only those it uses.
 
 static bool rows_whole = true;
 

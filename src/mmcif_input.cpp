@@ -347,8 +347,13 @@ template <typename Row>
 static void take_row(record_input* r, const Row& row, long line) {
   r->has_rows = true;
   start_atom_site_record(r->records, row, r->row_record);
-  bool label_seq = !value_of(row, kLabelSeq).absent;
   const site_value entity = value_of(row, kLabelEntity);
+  // Where _entity is read, it alone decides a row that streams: its
+  // label_seq_id is not read.
+  bool label_seq = false;
+  if (holds_rows(r) || !r->entities_known || r->entity_form == kNotGiven) {
+    label_seq = !value_of(row, kLabelSeq).absent;
+  }
   // A row with neither is in no polymer, whether _entity comes or not.
   if (holds_rows(r) || !(r->entities_known || (!label_seq && entity.absent))) {
     return hold(r, line, label_seq, entity);

@@ -106,6 +106,9 @@ TEST(MmcifInputTest, ReadsValuesAtTheEdges) {
       {"data_x\r\n_atom_site.group_PDB ATOM\r\n_atom_site.label_comp_id\r\n"
        ";ALA\r\n;\r\n_atom_site.Cartn_x 1",
        {"ATOM      1      ALA             1.000   0.000   0.000"}},
+      {"data_x\n_atom_site.label_comp_id ALA\n_atom_site.label_seq_id 1\n"
+       "_atom_site.Cartn_x 1",
+       {"ATOM      1      ALA     1       1.000   0.000   0.000"}},
       {"data_x\nloop_\n" + six_items + "ATOM N ALA A 1 2 3\nATOM N ALA . 4 5 6",
        {"ATOM      1  N   ALA A           1.000   2.000   3.000",
         "ATOM      2  N   ALA             4.000   5.000   6.000"}},

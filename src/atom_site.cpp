@@ -290,21 +290,29 @@ static void put_serial(atom_site_records& records, long n, char* out) {
   memcpy(out, text, 5);
 }
 
+// Out of line, so that the record of every row does not pay for the
+// registers the messages need.
+[[gnu::cold, gnu::noinline]] static void refuse_row(
+    const atom_site_records& records, const site_record& row_record,
+    long serial, long line) {
+  if (serial > 99999) {
+    refuse(records, line, "serial number", std::to_string(serial), false);
+  }
+  const site_misfit& misfit = row_record.misfit;
+  refuse(records, misfit.line, misfit.what,
+         std::string_view(misfit.text, misfit.size), misfit.cut);
+}
+
 void finish_atom_site_record(atom_site_records& records,
                              const site_record& row_record, bool in_polymer,
                              long line, char* record) {
   bool written = row_record.group == kAtomGroup ||
                  (row_record.group == kGroupByPolymer && in_polymer);
   long serial = number_row(records, row_record, in_polymer);
-  if (written && serial > 99999) {
-    refuse(records, line, "serial number", std::to_string(serial), false);
-  }
-  const site_misfit& misfit = row_record.misfit;
-  if (written && misfit.what != nullptr) {
-    refuse(records, misfit.line, misfit.what,
-           std::string_view(misfit.text, misfit.size), misfit.cut);
+  if (written && (serial > 99999 || row_record.misfit.what != nullptr)) {
+    refuse_row(records, row_record, serial, line);
   }
   memcpy(record, written ? "ATOM  " : "HETATM", 6);
-  put_serial(records, serial % 100000, record + 6);
+  put_serial(records, serial < 100000 ? serial : serial % 100000, record + 6);
   memcpy(record + kRecordStart, row_record.text, kRecordLength - kRecordStart);
 }

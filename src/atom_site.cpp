@@ -220,22 +220,31 @@ static void put_residue_number(const Row& row, site_misfit& misfit, char* out) {
   put_integer(out, fits ? static_cast<int>(n) : 0, 4);
 }
 
-// x, y and z in columns 31-54, printed as the conversion prints them. The
+// A coordinate in its 8 columns, printed as the conversion prints it. The
 // archive writes no coordinate as -0.000: 0.000 where the mmCIF file has a
 // value that rounds to it (4p5j).
 template <typename Row>
-static void put_coordinates(const Row& row, site_misfit& misfit, char* out) {
-  for (int i = 0; i < 3; ++i, out += 8) {
-    const site_value coordinate =
-        value_of(row, static_cast<atom_site_item>(kCartnX + i));
-    std::string_view text = real_value(coordinate);
-    char* printed_end = put_coordinate(out, text.data(), text.size());
-    if (printed_end - out > 8 || coordinate.control) {
-      note_misfit(misfit, coordinate, "coordinate");
-    } else if (memcmp(out, "  -0.000", 8) == 0) {
-      out[2] = ' ';
-    }
+[[gnu::always_inline]] inline static void put_coordinate_of(const Row& row,
+                                                            atom_site_item item,
+                                                            site_misfit& misfit,
+                                                            char* out) {
+  const site_value coordinate = value_of(row, item);
+  std::string_view text = real_value(coordinate);
+  char* printed_end = put_coordinate(out, text.data(), text.size());
+  if (printed_end - out > 8 || coordinate.control) {
+    note_misfit(misfit, coordinate, "coordinate");
+  } else if (memcmp(out, "  -0.000", 8) == 0) {
+    out[2] = ' ';
   }
+}
+
+// x, y and z in columns 31-54: three calls, not a loop, which the compiler
+// leaves a loop of three.
+template <typename Row>
+static void put_coordinates(const Row& row, site_misfit& misfit, char* out) {
+  put_coordinate_of(row, kCartnX, misfit, out);
+  put_coordinate_of(row, kCartnY, misfit, out + 8);
+  put_coordinate_of(row, kCartnZ, misfit, out + 16);
 }
 
 // HETATM rows, never written, are never refused: their records keep what

@@ -220,22 +220,31 @@ static void put_residue_number(const Row& row, site_misfit& misfit, char* out) {
   put_integer(out, fits ? static_cast<int>(n) : 0, 4);
 }
 
-// x, y and z in columns 31-54, printed as the conversion prints them. The
+// A coordinate in its 8 columns, printed as the conversion prints it. The
 // archive writes no coordinate as -0.000: 0.000 where the mmCIF file has a
 // value that rounds to it (4p5j).
 template <typename Row>
-static void put_coordinates(const Row& row, site_misfit& misfit, char* out) {
-  for (int i = 0; i < 3; ++i, out += 8) {
-    const site_value coordinate =
-        value_of(row, static_cast<atom_site_item>(kCartnX + i));
-    std::string_view text = real_value(coordinate);
-    char* printed_end = put_coordinate(out, text.data(), text.size());
-    if (printed_end - out > 8 || coordinate.control) {
-      note_misfit(misfit, coordinate, "coordinate");
-    } else if (memcmp(out, "  -0.000", 8) == 0) {
-      out[2] = ' ';
-    }
+[[gnu::always_inline]] inline static void put_coordinate_of(const Row& row,
+                                                            atom_site_item item,
+                                                            site_misfit& misfit,
+                                                            char* out) {
+  const site_value coordinate = value_of(row, item);
+  std::string_view text = real_value(coordinate);
+  char* printed_end = put_coordinate(out, text.data(), text.size());
+  if (printed_end - out > 8 || coordinate.control) {
+    note_misfit(misfit, coordinate, "coordinate");
+  } else if (memcmp(out, "  -0.000", 8) == 0) {
+    out[2] = ' ';
   }
+}
+
+// x, y and z in columns 31-54: three calls, not a loop, which the compiler
+// leaves a loop of three.
+template <typename Row>
+static void put_coordinates(const Row& row, site_misfit& misfit, char* out) {
+  put_coordinate_of(row, kCartnX, misfit, out);
+  put_coordinate_of(row, kCartnY, misfit, out + 8);
+  put_coordinate_of(row, kCartnZ, misfit, out + 16);
 }
 
 // HETATM rows, never written, are never refused: their records keep what
@@ -290,21 +299,29 @@ static void put_serial(atom_site_records& records, long n, char* out) {
   memcpy(out, text, 5);
 }
 
+// Out of line, so that the record of every row does not pay for the
+// registers the messages need.
+[[gnu::cold, gnu::noinline]] static void refuse_row(
+    const atom_site_records& records, const site_record& row_record,
+    long serial, long line) {
+  if (serial > 99999) {
+    refuse(records, line, "serial number", std::to_string(serial), false);
+  }
+  const site_misfit& misfit = row_record.misfit;
+  refuse(records, misfit.line, misfit.what,
+         std::string_view(misfit.text, misfit.size), misfit.cut);
+}
+
 void finish_atom_site_record(atom_site_records& records,
                              const site_record& row_record, bool in_polymer,
                              long line, char* record) {
   bool written = row_record.group == kAtomGroup ||
                  (row_record.group == kGroupByPolymer && in_polymer);
   long serial = number_row(records, row_record, in_polymer);
-  if (written && serial > 99999) {
-    refuse(records, line, "serial number", std::to_string(serial), false);
-  }
-  const site_misfit& misfit = row_record.misfit;
-  if (written && misfit.what != nullptr) {
-    refuse(records, misfit.line, misfit.what,
-           std::string_view(misfit.text, misfit.size), misfit.cut);
+  if (written && (serial > 99999 || row_record.misfit.what != nullptr)) {
+    refuse_row(records, row_record, serial, line);
   }
   memcpy(record, written ? "ATOM  " : "HETATM", 6);
-  put_serial(records, serial % 100000, record + 6);
+  put_serial(records, serial < 100000 ? serial : serial % 100000, record + 6);
   memcpy(record + kRecordStart, row_record.text, kRecordLength - kRecordStart);
 }

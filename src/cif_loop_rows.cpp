@@ -147,8 +147,9 @@ static inline int row_end(const char* row, const cif_row_masks& m, int last) {
 // Learns the layout of the row, where its first columns words begin. False
 // where the bytes classified hold fewer. Rows whose words move from row to
 // row learn it for each row, and so learn only where their words begin:
-// every word's start, those after the row's too, which is cheaper than
-// counting the columns (the 128 bytes classified hold at most 64 words).
+// every word's start in the first 64 bytes, those after the row's too, which
+// is cheaper than counting the columns (the 128 bytes classified hold at
+// most 64 words), and in the next 64 only the row's.
 static bool learn_row(cif_row_layout& layout, const cif_loop& loop,
                       const cif_row_masks& m) {
   std::uint64_t low = word_starts(m.blanks[0]);
@@ -157,7 +158,8 @@ static bool learn_row(cif_row_layout& layout, const cif_loop& loop,
   for (std::uint64_t left = low; left != 0; left &= left - 1) {
     layout.offset[words++] = static_cast<unsigned char>(first_bit(left));
   }
-  for (std::uint64_t left = high; left != 0; left &= left - 1) {
+  for (std::uint64_t left = high; left != 0 && words < loop.columns;
+       left &= left - 1) {
     layout.offset[words++] = static_cast<unsigned char>(64 + first_bit(left));
   }
   if (words < loop.columns) return false;

@@ -201,6 +201,8 @@ static void clear_bits(std::uint64_t (&mask)[2], int from, int to) {
 // word: one that begins and ends with the same quote, and so, holding no
 // blank, is one value, which its quotes enclose (as atom names with a
 // prime are written: "O5'"). Notes those words' columns in layout.quoted.
+// A control byte in such a word is left to the words' reader, which alone
+// refuses a written value that holds one.
 static bool quoted_words(cif_row_layout& layout, const cif_loop& loop,
                          const cif_row_masks& m, int end) {
   std::uint64_t odd[2] = {m.odd[0], m.odd[1]};
@@ -210,7 +212,10 @@ static bool quoted_words(cif_row_layout& layout, const cif_loop& loop,
     char quote = layout.row[o];
     if (quote != '\'' && quote != '"') continue;
     std::string_view word = row_word(layout, column);
-    if (word.size() < 2 || word.back() != quote) return false;
+    if (word.size() < 2 || word.back() != quote ||
+        std::any_of(word.begin(), word.end(), is_control)) {
+      return false;
+    }
     clear_bits(odd, o, o + static_cast<int>(word.size()));
     layout.quoted |= std::uint64_t{1} << column;
   }

@@ -84,6 +84,13 @@ static int temporary_fd = -1;
 static bool owner_only = false;
 static struct timespec kept_time = {0, UTIME_OMIT};
 
+// Gives fd, once its last byte is written, the time keep_output_time kept.
+static bool given_time(int fd) {
+  if (kept_time.tv_nsec == UTIME_OMIT) return true;
+  const struct timespec times[2] = {{0, UTIME_OMIT}, kept_time};
+  return futimens(fd, times) == 0;
+}
+
 // Removes the new file, if it is still there, and closes what the output
 // held open.
 static void discard_temporary() {
@@ -427,7 +434,7 @@ static bool copy_over() {
   sigset_t previous = block_signals();
   bool copied = copied_over(old.st_size, result.st_size);
   restore_signals(previous);
-  if (!copied) return false;
+  if (!copied || !given_time(output.fd)) return false;
   // Closing it lets the next run's copy begin.
   int fd = output.fd;
   output.fd = -1;
@@ -460,10 +467,7 @@ bool close_output() {
     done = done && written_lines(block.first.get(), block.second);
   }
   held.clear();
-  if (!target.empty() && kept_time.tv_nsec != UTIME_OMIT) {
-    const struct timespec times[2] = {{0, UTIME_OMIT}, kept_time};
-    done = done && futimens(out_fd, times) == 0;
-  }
+  done = done && given_time(out_fd);
   // A full disk often shows only when the file is closed.
   done = close(out_fd) == 0 && done;
   out_fd = -1;

@@ -42,9 +42,10 @@ bool open_output(const std::string& outfile);
 bool close_output();
 
 // For a caller that tells an output up to date by its time: close_output
-// gives the output this modification time before the output bears its name,
-// so that no stop between the two leaves a complete output with another
-// time. Holds for every output closed after the call.
+// gives the output this modification time once its last byte is written,
+// and a new file before it bears the output's name, so that no stop between
+// the two leaves a complete output with another time; where it cannot,
+// close_output fails. Holds for every output closed after the call.
 void keep_output_time(const struct timespec& modified);
 
 #endif  // PDB_CONVERT_OUTPUT_FILE_H_

@@ -189,19 +189,6 @@ struct timespec modified_time(const struct stat& status) {
 #endif
 }
 
-// The output's time becomes the input's, which tells the next run that it
-// is up to date: given to a new file before it is put in place (see
-// keep_output_time), and here to an output written where it lies or copied
-// over.
-static void give_time(const conversion& c) {
-  struct timespec times[2] = {{0, UTIME_OMIT}, c.modified};
-  if (utimensat(AT_FDCWD, c.output.c_str(), times, 0) != 0) {
-    fprintf(stderr, "Could not set the time of %s: %s\n", c.output.c_str(),
-            strerror(errno));
-    exit(1);
-  }
-}
-
 std::string make_directories(const std::string& path) {
   // Most outputs go where an earlier one went.
   struct stat status;
@@ -274,6 +261,8 @@ static void convert(const conversion& c) {
             strerror(errno));
     exit(1);
   }
+  // The output's time becomes the input's, which tells the next run that
+  // it is up to date.
   keep_output_time(c.modified);
   if (!c.copy_of.empty()) {
     copy_output(c.copy_of, c);
@@ -281,7 +270,6 @@ static void convert(const conversion& c) {
     if (c.descriptor >= 0) read_descriptor_as(c.descriptor, c.input);
     convert_pdb(c.input, c.output);
   }
-  give_time(c);
 }
 
 // The fields of a job, each ended by a NUL byte: input, output, the output
